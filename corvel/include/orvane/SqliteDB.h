@@ -1,0 +1,83 @@
+// A thin wrapper over one SQLite connection: statements formatted with
+// SQLite's own printf, rows read by column name, errors as SqliteException.
+// The connection is opened in serialized mode, so statements may come from any
+// thread; mutex() serialises multi-statement work that must not interleave.
+#pragma once
+
+#include <Poco/Mutex.h>
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace Orvane {
+namespace Misc {
+
+class SqliteException : public std::runtime_error {
+public:
+    explicit SqliteException(const std::string& message) : std::runtime_error(message) {}
+    std::string message() const { return what(); }
+};
+
+// One result row; a missing or NULL column reads "" or 0.
+class SqliteRow {
+public:
+    void set(const std::string& column, const std::string& value, bool isNull);
+    std::string getString(const std::string& column) const;
+    int getInt(const std::string& column) const;
+    std::int64_t getInt64(const std::string& column) const;
+    bool isNull(const std::string& column) const;
+    bool hasColumn(const std::string& column) const { return m_values.count(column) != 0; }
+
+private:
+    std::map<std::string, std::pair<std::string, bool>> m_values;
+};
+
+typedef std::vector<SqliteRow> SqliteRows;
+
+class SqliteDB {
+public:
+    SqliteDB();
+    virtual ~SqliteDB();
+    SqliteDB(const SqliteDB&) = delete;
+    SqliteDB& operator=(const SqliteDB&) = delete;
+
+    // Opens or creates the file, then calls initDB(). The key is reserved for
+    // encrypted stores and must be empty. False when the file cannot be
+    // opened or initDB() fails.
+    bool openDB(const std::string& path, const std::string& key);
+    void closeDB();
+    bool isOpen() const { return m_db != nullptr; }
+    const std::string& path() const { return m_path; }
+
+    virtual bool initDB() { return true; }
+
+    // sqlite3_mprintf: %q doubles quotes, %Q quotes or NULL, %d, %lld, %s, %%.
+    static std::string format(const char* fmt, ...);
+
+    // All throw SqliteException with SQLite's message.
+    void execDML(const std::string& sql);
+    SqliteRows execQuery(const std::string& sql);
+    // First column of the first row; 0 when there is no row.
+    std::int64_t execScalar(const std::string& sql);
+    bool TableExists(const std::string& table, const std::string& schema = "");
+    std::int64_t GetLastRowId();
+
+    Poco::RecursiveMutex& mutex() { return m_mutex; }
+
+protected:
+    sqlite3* handle() const { return m_db; }
+    Poco::RecursiveMutex m_mutex;
+
+private:
+    void requireOpen() const;
+
+    sqlite3* m_db = nullptr;
+    std::string m_path;
+};
+
+}  // namespace Misc
+}  // namespace Orvane
