@@ -1,0 +1,27 @@
+// Placeholder: this area is not built yet. Every entry answers the failure
+// result of its operation (or the error page), so nothing pretends to work.
+#include "DapplinePlugin.h"
+
+#include "orvane/Exception.h"
+#include "orvane/HTTPUtil.h"
+
+namespace Orvane {
+namespace Dappline {
+
+namespace {
+const char* const NOT_YET = "This feature is not available yet";
+}
+
+void DapplinePlugin::sendWebDAVResponse(MessagePtr& request, bool, bool, const std::string&,
+                                        const std::string&, const std::string&,
+                                        const std::string&) {
+    sendSyncHTTPResponse(request, getErrorHTML(NOT_YET), 403);
+}
+
+
+void DapplinePlugin::onStartWebDAVReq(const void*, MessagePtr& msg) {
+    sendSyncResponse(msg, Util::HTTP::getXMLResult("START_WEBDAV_REQ", false, NOT_YET));
+}
+
+}  // namespace Dappline
+}  // namespace Orvane
