@@ -51,8 +51,16 @@ std::string randomHex(std::size_t bytes) {
     return out;
 }
 
+// HMACEngine needs the block and digest sizes as constants, which this
+// Poco's SHA2Engine does not declare.
+class SHA256Engine : public Poco::SHA2Engine {
+public:
+    enum { BLOCK_SIZE = 64, DIGEST_SIZE = 32 };
+    SHA256Engine() : Poco::SHA2Engine(Poco::SHA2Engine::SHA_256) {}
+};
+
 std::string hmacHex(const std::string& key, const std::string& text) {
-    Poco::HMACEngine<Poco::SHA2Engine> hmac(key);
+    Poco::HMACEngine<SHA256Engine> hmac(key);
     hmac.update(text);
     return Poco::DigestEngine::digestToHex(hmac.digest());
 }

@@ -1,0 +1,184 @@
+// Path helpers. Paths are judged on their lexical form with "." and ".."
+// resolved, and, where the file system has them, on their resolved form too, so
+// that neither a ".." nor a symbolic link leads into a refused area.
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "orvane/ProfileManager.h"
+#include "orvane/Util.h"
+
+namespace Orvane {
+namespace Util {
+namespace {
+
+const char* const kRefusedRoots[] = {"/proc", "/sys", "/dev", "/run"};
+
+// "." and ".." resolved on the text alone; ".." above the root stays at the root.
+std::string normalise(const std::string& path) {
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::vector<std::string> parts;
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        std::size_t end = path.find('/', pos);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string part = path.substr(pos, end - pos);
+        pos = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..") {
+                parts.pop_back();
+            } else if (!absolute) {
+                parts.push_back(part);
+            }
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string out = absolute ? "/" : "";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            out += "/";
+        out += parts[i];
+    }
+    return out.empty() && !absolute ? "." : out;
+}
+
+bool realPath(const std::string& path, std::string& out) {
+    char buf[PATH_MAX];
+    if (!::realpath(path.c_str(), buf))
+        return false;
+    out = buf;
+    return true;
+}
+
+// The resolved form of an absolute, normalised path: its deepest existing
+// ancestor resolved, the rest appended, so that a path still to be created
+// below a link is judged by where it would land.
+bool resolveExisting(const std::string& path, std::string& out) {
+    std::string head = path;
+    std::string tail;
+    while (!head.empty()) {
+        std::string real;
+        if (realPath(head, real)) {
+            out = tail.empty() ? real : normalise(real + "/" + tail);
+            return true;
+        }
+        const std::size_t slash = head.rfind('/');
+        if (slash == std::string::npos || head == "/")
+            return false;
+        const std::string last = head.substr(slash + 1);
+        tail = tail.empty() ? last : last + "/" + tail;
+        head = slash == 0 ? "/" : head.substr(0, slash);
+    }
+    return false;
+}
+
+bool withinNormalised(const std::string& path, const std::string& base) {
+    if (base.empty() || path.empty())
+        return false;
+    if ((path[0] == '/') != (base[0] == '/'))
+        return false;
+    if (base == "/")
+        return true;
+    if (path.compare(0, base.size(), base) != 0)
+        return false;
+    return path.size() == base.size() || path[base.size()] == '/';
+}
+
+bool allowedForm(const std::string& path, bool refuseProfile) {
+    for (const char* root : kRefusedRoots) {
+        if (withinNormalised(path, root))
+            return false;
+    }
+    if (!refuseProfile)
+        return true;
+    const std::string profile = API::ProfileManager::getProfileRootDir();
+    if (profile.empty())
+        return true;
+    if (withinNormalised(path, normalise(profile)))
+        return false;
+    std::string real;
+    return !(realPath(profile, real) && withinNormalised(path, real));
+}
+
+}  // namespace
+
+std::string convertPathToNative(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path) {
+        if (c == '/' && !out.empty() && out.back() == '/')
+            continue;
+        out += c;
+    }
+    if (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    return out;
+}
+
+std::string translatePath(const std::string& path) {
+    return convertPathToNative(path);
+}
+
+void splitFolder(const std::string& path, std::string& name, std::string& folder) {
+    const std::string native = convertPathToNative(path);
+    const std::size_t slash = native.rfind('/');
+    if (slash == std::string::npos) {
+        name = native;
+        folder.clear();
+        return;
+    }
+    name = native.substr(slash + 1);
+    folder = slash == 0 ? "/" : native.substr(0, slash);
+}
+
+std::string addEndingSeparator(const std::string& path) {
+    if (path.empty() || path.back() == '/')
+        return path;
+    return path + "/";
+}
+
+bool isAllowedPath(const std::string& path, bool allowHidden, bool refuseProfile) {
+    if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos)
+        return false;
+    const std::string lexical = normalise(path);
+    if (!allowedForm(lexical, refuseProfile))
+        return false;
+    std::string resolved;
+    return !resolveExisting(lexical, resolved) || allowedForm(resolved, refuseProfile);
+}
+
+bool isAllowedFile(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return false;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0)
+        return false;
+    return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+}
+
+bool isFixedDrive(const std::string& drive) {
+    return true;
+}
+
+bool isPathWithin(const std::string& path, const std::string& base) {
+    if (path.empty() || base.empty())
+        return false;
+    return withinNormalised(normalise(path), normalise(base));
+}
+
+bool setCustomPermissions(const std::string& path, bool isFolder) {
+    if (path.empty())
+        return false;
+    return ::chmod(path.c_str(), isFolder ? 0755 : 0644) == 0;
+}
+
+}  // namespace Util
+}  // namespace Orvane

@@ -1,0 +1,144 @@
+// Small host services: HTTP helpers, customisation values, the attempts
+// tracker, the guest user's XML and the services not built yet.
+#include <Poco/Exception.h>
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "orvane/AttemptsTracker.h"
+#include "orvane/CacheDB.h"
+#include "orvane/Customization.h"
+#include "orvane/Defs.h"
+#include "orvane/Exception.h"
+#include "orvane/GuestUser.h"
+#include "orvane/HTTPUtil.h"
+#include "orvane/Image.h"
+#include "orvane/MessageUtil.h"
+
+using namespace Orvane;
+using TestSupport::TempDir;
+
+TEST(CorvelHTTPUtil, XMLResultEscapesBothTexts) {
+    EXPECT_EQ(
+        "<result><operation>addshare</operation><success>1</success><message></message></result>",
+        Util::HTTP::getXMLResult("addshare", true, ""));
+    EXPECT_EQ(
+        "<result><operation>a&lt;b&gt;</operation><success>0</success>"
+        "<message>Tom &amp; &quot;Jerry&quot;</message></result>",
+        Util::HTTP::getXMLResult("a<b>", false, "Tom & \"Jerry\""));
+}
+
+TEST(CorvelHTTPUtil, ContentTypesByLowerCasedExtension) {
+    using Util::HTTP::getHTTPContentType;
+    EXPECT_EQ("image/jpeg", getHTTPContentType("a.jpg"));
+    EXPECT_EQ("image/jpeg", getHTTPContentType("/x/y/A.JPEG"));
+    EXPECT_EQ("image/jpeg", getHTTPContentType("b.Jpe"));
+    EXPECT_EQ("image/png", getHTTPContentType("force_auth.png"));
+    EXPECT_EQ("image/gif", getHTTPContentType("images/force_auth.gif"));
+    EXPECT_EQ("image/svg+xml", getHTTPContentType("logo.svg"));
+    for (const char* raw : {"x.cr2", "x.NEF", "x.arw", "x.dng", "x.orf", "x.rw2", "x.raf"}) {
+        EXPECT_EQ("image/raw", getHTTPContentType(raw)) << raw;
+    }
+    EXPECT_EQ("audio/mpeg", getHTTPContentType("song.MP3"));
+    EXPECT_EQ("video/mp4", getHTTPContentType("clip.mp4"));
+    EXPECT_EQ("text/css", getHTTPContentType("dapplinepro.css"));
+    EXPECT_EQ("application/javascript", getHTTPContentType("jquery.js"));
+    EXPECT_EQ("text/html", getHTTPContentType("index.htm"));
+    EXPECT_EQ("application/pdf", getHTTPContentType("doc.pdf"));
+    EXPECT_EQ("application/zip", getHTTPContentType("Orvane_Zip_1.zip"));
+    EXPECT_EQ("application/octet-stream", getHTTPContentType("noextension"));
+    EXPECT_EQ("application/octet-stream", getHTTPContentType("/dir.jpg/file"));
+    EXPECT_EQ("application/octet-stream", getHTTPContentType("x.unknown"));
+    EXPECT_EQ("application/octet-stream", getHTTPContentType("trailingdot."));
+}
+
+TEST(CorvelHTTPUtil, LoadRawData) {
+    Util::MessageUtil::MessagePtr msg =
+        Util::MessageUtil::createNewMessage("SyncProxyService", "SYNC");
+    const std::string bytes("\xFF\xD8\0\x01", 4);
+    Util::HTTP::loadRawData(msg, bytes, "image/jpeg");
+    ASSERT_TRUE(msg->getRawData());
+    EXPECT_EQ(bytes, msg->getRawData()->toString());
+    EXPECT_EQ("image/jpeg",
+              (*msg)[Defs::HTTP::MS_HTTP_RESP][Defs::HTTP::S_HTTP_RESP_TYPE].getString());
+    Util::MessageUtil::MessagePtr none;
+    EXPECT_THROW(Util::HTTP::loadRawData(none, bytes, "image/jpeg"), Orvane::Exception);
+}
+
+TEST(CorvelCustomization, LoadsPropertiesFile) {
+    TempDir temp;
+    const std::string file = temp.write("customization.properties",
+                                        "# branding\n"
+                                        "PRODUCT_NAME = My Cloud\n"
+                                        "PRODUCT_WEBSITE_URL=https://example.org/a=b\n"
+                                        "EMPTY=\n"
+                                        "mail.footer.text: Thanks ${user}\n"
+                                        "DapplineLogo=logo.png\n");
+    Misc::CustomizationManager values;
+    values.setCustomizationValue("OLD", "gone after load");
+    values.load(file);
+    EXPECT_EQ("My Cloud", values.getCustomizationValue("PRODUCT_NAME"));
+    EXPECT_EQ("https://example.org/a=b", values.getCustomizationValue("PRODUCT_WEBSITE_URL"));
+    EXPECT_EQ("Thanks ${user}", values.getCustomizationValue("mail.footer.text"));
+    EXPECT_EQ("logo.png", values.getCustomizationValue("DapplineLogo"));
+    EXPECT_TRUE(values.hasCustomizationValue("EMPTY"));
+    EXPECT_EQ("", values.getCustomizationValue("EMPTY"));
+    EXPECT_FALSE(values.hasCustomizationValue("OLD"));
+    EXPECT_FALSE(values.hasCustomizationValue("mail.footer"));
+    EXPECT_EQ("", values.getCustomizationValue("UNSET"));
+
+    values.load(temp.path() + "/missing.properties");
+    EXPECT_FALSE(values.hasCustomizationValue("PRODUCT_NAME"));
+    values.setCustomizationValue("PRODUCT_NAME", "");
+    EXPECT_TRUE(values.hasCustomizationValue("PRODUCT_NAME"));
+    values.clear();
+    EXPECT_FALSE(values.hasCustomizationValue("PRODUCT_NAME"));
+}
+
+TEST(CorvelAttemptsTracker, LocksAtTheLimitUntilReset) {
+    Util::AttemptsTracker tracker(3, 60, 600);
+    EXPECT_FALSE(tracker.isLocked());
+    tracker.addAttempt();
+    tracker.addAttempt();
+    EXPECT_FALSE(tracker.isLocked());
+    tracker.addAttempt();
+    EXPECT_TRUE(tracker.isLocked());
+    tracker.addAttempt();
+    EXPECT_TRUE(tracker.isLocked());
+    tracker.reset();
+    EXPECT_FALSE(tracker.isLocked());
+    tracker.addAttempt();
+    EXPECT_FALSE(tracker.isLocked()) << "reset also forgets the earlier failures";
+}
+
+TEST(CorvelAttemptsTracker, LockEndsAndCountingStartsAfresh) {
+    Util::AttemptsTracker tracker(2, 60, 0);
+    tracker.addAttempt();
+    tracker.addAttempt();
+    EXPECT_FALSE(tracker.isLocked()) << "a lock of 0 seconds is already over";
+    tracker.addAttempt();
+    EXPECT_FALSE(tracker.isLocked()) << "failures before the lock do not count again";
+}
+
+TEST(CorvelGuestUser, ToXMLEscapesTheName) {
+    Data::GuestUser user(7, "Tom & <Jerry>", "secret");
+    EXPECT_EQ("<user><userid>7</userid><username>Tom &amp; &lt;Jerry&gt;</username></user>",
+              user.toXML());
+    EXPECT_EQ("<user><userid>-1</userid><username>x</username></user>",
+              Data::GuestUser("x", "pw").toXML());
+}
+
+TEST(CorvelPlaceholders, ImageAndCacheSayTheyAreNotThere) {
+    TempDir temp;
+    Data::Image image(temp.write("a.jpg", "not really"), 0);
+    std::string data;
+    EXPECT_THROW(image.resizeImage(64, 64), Orvane::Exception);
+    EXPECT_THROW(image.saveToRawData(0, data), Orvane::Exception);
+    try {
+        image.resizeImage(64, 64);
+    } catch (const Orvane::Exception& e) {
+        EXPECT_EQ("Image scaling is not available yet", e.message());
+    }
+    EXPECT_FALSE(System::LocalCacheDBHolder::GetCacheDB(temp.path() + "/missing"));
+    EXPECT_THROW(System::LocalCacheDBHolder::GetCacheDB(temp.path()), Orvane::Exception);
+    EXPECT_THROW(System::LocalCacheDBHolder::ClearAll(), Orvane::Exception);
+}
