@@ -66,11 +66,12 @@ public:
     bool TableExists(const std::string& table, const std::string& schema = "");
     std::int64_t GetLastRowId();
 
-    Poco::RecursiveMutex& mutex() { return m_mutex; }
+    // Poco::Mutex is recursive (FastMutex is the plain one).
+    Poco::Mutex& mutex() { return m_mutex; }
 
 protected:
     sqlite3* handle() const { return m_db; }
-    Poco::RecursiveMutex m_mutex;
+    Poco::Mutex m_mutex;
 
 private:
     void requireOpen() const;

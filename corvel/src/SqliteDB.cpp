@@ -1,0 +1,218 @@
+#include "orvane/SqliteDB.h"
+
+#include <Poco/Logger.h>
+#include <sqlite3.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <new>
+
+namespace Orvane {
+namespace Misc {
+namespace {
+
+const int BUSY_TIMEOUT_MS = 5000;
+
+// Holds the connection's own mutex so that a statement and the error text
+// it leaves behind belong together even when other threads share the handle.
+class ConnectionLock {
+public:
+    explicit ConnectionLock(sqlite3* db) : m_mutex(sqlite3_db_mutex(db)) {
+        sqlite3_mutex_enter(m_mutex);
+    }
+    ~ConnectionLock() { sqlite3_mutex_leave(m_mutex); }
+    ConnectionLock(const ConnectionLock&) = delete;
+    ConnectionLock& operator=(const ConnectionLock&) = delete;
+
+private:
+    sqlite3_mutex* m_mutex;
+};
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &m_stmt, nullptr) !=
+            SQLITE_OK)
+            throw SqliteException(sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return m_stmt; }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+// A statement without a result set (an empty text or a lone comment) still
+// has to run cleanly; step() returns SQLITE_DONE straight away for those.
+bool stepRow(sqlite3* db, sqlite3_stmt* stmt) {
+    if (!stmt)
+        return false;
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    throw SqliteException(sqlite3_errmsg(db));
+}
+
+SqliteRow readRow(sqlite3_stmt* stmt) {
+    SqliteRow row;
+    const int columns = sqlite3_column_count(stmt);
+    for (int i = 0; i < columns; ++i) {
+        const char* name = sqlite3_column_name(stmt, i);
+        const bool null = sqlite3_column_type(stmt, i) == SQLITE_NULL;
+        const unsigned char* text = sqlite3_column_text(stmt, i);
+        const int bytes = sqlite3_column_bytes(stmt, i);
+        std::string value = text ? std::string(reinterpret_cast<const char*>(text), bytes) : "";
+        row.set(name ? name : "", value, null);
+    }
+    return row;
+}
+
+// The row id of the last insert made through execDML by this thread. The
+// connection's own value would report another thread's insert when two
+// threads insert at nearly the same time.
+struct LastInsert {
+    const sqlite3* db = nullptr;
+    std::int64_t rowId = 0;
+};
+thread_local LastInsert t_lastInsert;
+
+}  // namespace
+
+void SqliteRow::set(const std::string& column, const std::string& value, bool isNull) {
+    m_values[column] = std::make_pair(value, isNull);
+}
+
+std::string SqliteRow::getString(const std::string& column) const {
+    auto it = m_values.find(column);
+    if (it == m_values.end() || it->second.second)
+        return std::string();
+    return it->second.first;
+}
+
+std::int64_t SqliteRow::getInt64(const std::string& column) const {
+    auto it = m_values.find(column);
+    if (it == m_values.end() || it->second.second)
+        return 0;
+    return std::strtoll(it->second.first.c_str(), nullptr, 10);
+}
+
+int SqliteRow::getInt(const std::string& column) const {
+    return static_cast<int>(getInt64(column));
+}
+
+bool SqliteRow::isNull(const std::string& column) const {
+    auto it = m_values.find(column);
+    return it == m_values.end() || it->second.second;
+}
+
+SqliteDB::SqliteDB() = default;
+
+SqliteDB::~SqliteDB() {
+    closeDB();
+}
+
+bool SqliteDB::openDB(const std::string& path, const std::string& key) {
+    Poco::Mutex::ScopedLock lock(m_mutex);
+    Poco::Logger& log = Poco::Logger::get("SqliteDB");
+    if (!key.empty()) {
+        log.error("Encrypted databases are not supported: " + path);
+        return false;
+    }
+    closeDB();
+    sqlite3* db = nullptr;
+    const int flags = SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        log.error("Cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+        sqlite3_close_v2(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
+    m_db = db;
+    m_path = path;
+    try {
+        return initDB();
+    } catch (const SqliteException& e) {
+        log.error("Initialising " + path + " failed: " + e.message());
+        return false;
+    }
+}
+
+void SqliteDB::closeDB() {
+    Poco::Mutex::ScopedLock lock(m_mutex);
+    if (!m_db)
+        return;
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_path.clear();
+}
+
+std::string SqliteDB::format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    char* text = sqlite3_vmprintf(fmt, args);
+    va_end(args);
+    if (!text)
+        throw std::bad_alloc();
+    std::string out(text);
+    sqlite3_free(text);
+    return out;
+}
+
+void SqliteDB::requireOpen() const {
+    if (!m_db)
+        throw SqliteException("Database is not open");
+}
+
+void SqliteDB::execDML(const std::string& sql) {
+    requireOpen();
+    ConnectionLock lock(m_db);
+    char* error = nullptr;
+    if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = error ? error : sqlite3_errmsg(m_db);
+        sqlite3_free(error);
+        throw SqliteException(message);
+    }
+    t_lastInsert.db = m_db;
+    t_lastInsert.rowId = sqlite3_last_insert_rowid(m_db);
+}
+
+SqliteRows SqliteDB::execQuery(const std::string& sql) {
+    requireOpen();
+    ConnectionLock lock(m_db);
+    Statement stmt(m_db, sql);
+    SqliteRows rows;
+    while (stepRow(m_db, stmt.get()))
+        rows.push_back(readRow(stmt.get()));
+    return rows;
+}
+
+std::int64_t SqliteDB::execScalar(const std::string& sql) {
+    requireOpen();
+    ConnectionLock lock(m_db);
+    Statement stmt(m_db, sql);
+    if (!stepRow(m_db, stmt.get()))
+        return 0;
+    return sqlite3_column_int64(stmt.get(), 0);
+}
+
+bool SqliteDB::TableExists(const std::string& table, const std::string& schema) {
+    const std::string master = schema.empty() ? std::string("sqlite_master")
+                                              : format("\"%w\".sqlite_master", schema.c_str());
+    return execScalar(
+               format("SELECT COUNT(*) FROM %s WHERE type='table' AND name='%q' COLLATE NOCASE;",
+                      master.c_str(), table.c_str())) > 0;
+}
+
+std::int64_t SqliteDB::GetLastRowId() {
+    requireOpen();
+    if (t_lastInsert.db == m_db)
+        return t_lastInsert.rowId;
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+}  // namespace Misc
+}  // namespace Orvane
