@@ -6,6 +6,7 @@
 #pragma once
 
 #include <Poco/Mutex.h>
+#include <Poco/Net/NameValueCollection.h>
 #include <Poco/UUID.h>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
@@ -60,6 +61,9 @@ public:
     const std::string& css() const { return m_css; }
     std::size_t downloadCount();
     std::size_t zipJobCount();
+    // --- Guest access (GuestAccess.cpp area): true while failed credential
+    // checks lock uploads; the tracker keeps its own lock.
+    bool areUploadsLocked() { return m_attemptsTracker.isLocked(); }
 
     // --- Response helpers (Dispatch.cpp)
     void sendSyncResponse(MessagePtr& request, const std::string& body);
@@ -116,6 +120,15 @@ public:
 
     // --- Zip downloads (ZipDownload.cpp)
     void onStartZip(const void* sender, MessagePtr& msg);
+    // The share page's zip steps ("startzip", "zipstatus", "downloadaszip");
+    // answers the request. folder is the addressed folder (native form).
+    void handleZipStep(MessagePtr& msg, const std::string& step,
+                       const Poco::Net::NameValueCollection& query, const std::string& folder,
+                       int shareId, int userId);
+    // Timer tick: abandons and removes the jobs nobody polled for a minute.
+    void abandonIdleZipJobs();
+    // Shutdown: tells every job to stop, waits for it and removes unfinished zips.
+    void stopZipJobsForShutdown();
 
     // --- Uploads (Uploads.cpp)
     void onStartUpload(const void* sender, MessagePtr& msg);
@@ -177,7 +190,12 @@ public:
     void onGetFileList(const void* sender, MessagePtr& msg);
     void onGetDirectoryList(const void* sender, MessagePtr& msg);
 
-    // --- Image cache (ImageCacheOps.cpp)
+    // --- Image cache (ImageCacheOps.cpp, ImageReply.cpp)
+    // The share page's picture answer for a file address with "thumbsize" or
+    // "viewsize": from the folder's cache, rendered and stored when stale.
+    void sendImageReply(MessagePtr& msg, const std::string& path,
+                        const Poco::Net::NameValueCollection& query, int shareId, int thumbSize,
+                        int viewSize, int userId);
     void onClearCache(const void* sender, MessagePtr& msg);
     void onStartCaching(const void* sender, MessagePtr& msg);
     void onCancelCaching(const void* sender, MessagePtr& msg);
