@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Measures orvane-host against nginx (sendfile on, autoindex on) serving the
+# same folder over loopback in the same run, and prints each figure with
+# its ratio: large-file throughput with 1 and 8 clients, small-file and
+# folder-list requests per second (wrk), and the host's memory while it
+# sends a 4 GiB file. Usage: bench/host-vs-nginx.sh BUILD_DIR
+set -euo pipefail
+build=${1:?usage: host-vs-nginx.sh BUILD_DIR}
+host_bin="$build/bin/orvane-host"
+[ -x "$host_bin" ] || { echo "bench: no $host_bin" >&2; exit 1; }
+for tool in nginx wrk curl python3; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/orvane-bench-XXXXXX)
+# nginx's workers run as an unprivileged user and must read the folder too.
+chmod 755 "$work"
+data="$work/data"
+host_pid="" nginx_pid="" sampler_pid=""
+cleanup() {
+  for pid in $sampler_pid $host_pid $nginx_pid; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+make_data() {
+  mkdir -p "$data/many"
+  # Sparse files: both servers read them from the page cache alike.
+  truncate -s 1G "$data/big.bin"
+  truncate -s 4G "$data/huge.bin"
+  head -c 4096 /dev/urandom > "$data/small.bin"
+  (cd "$data/many" && seq -f "file-%05g.txt" 1 10000 | xargs touch)
+}
+
+start_nginx() {
+  local port=$1
+  mkdir -p "$work/nginx"
+  cat > "$work/nginx/nginx.conf" <<CONF
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_requests 1000000;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  types { text/html html; application/octet-stream bin; text/plain txt; }
+  server {
+    listen 127.0.0.1:$port;
+    root $data;
+    autoindex on;
+  }
+}
+CONF
+  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+  nginx_pid=$!
+}
+
+start_host() {
+  local port=$1
+  "$host_bin" serve --profile "$work/profile" --port "$port" --bind 127.0.0.1 \
+    --share "$data" --log-level warning > "$work/host.out" 2> "$work/host.err" &
+  host_pid=$!
+  for _ in $(seq 1 300); do
+    grep -q '^Share page: ' "$work/host.out" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "bench: the host did not start" >&2
+  cat "$work/host.err" >&2
+  exit 1
+}
+
+wait_for() {
+  for _ in $(seq 1 300); do
+    curl -s -o /dev/null "$1" && return 0
+    sleep 0.1
+  done
+  echo "bench: $1 does not answer" >&2
+  exit 1
+}
+
+# MB/s for N parallel downloads of URL.
+throughput() {
+  local url=$1 clients=$2 size start end
+  size=$(curl -s -o /dev/null -w '%{size_download}' "$url")
+  start=$(date +%s.%N)
+  for _ in $(seq 1 "$clients"); do curl -s -o /dev/null "$url" & done
+  wait  # only the downloads: this runs in its own subshell
+  end=$(date +%s.%N)
+  awk -v s="$size" -v n="$clients" -v a="$start" -v b="$end" \
+    'BEGIN { printf "%.0f", s * n / (b - a) / 1048576 }'
+}
+
+# Requests per second; wrk counts only answers within its timeout.
+rps() {
+  wrk -t2 -c"$2" -d"${3:-10}"s --timeout 30s "$1" | awk '/Requests\/sec:/ { printf "%.0f", $2 }'
+}
+
+# Every measured address must answer 200, or the figures mean nothing.
+check_ok() {
+  local code
+  for url in "$@"; do
+    code=$(curl -s -o /dev/null -w '%{http_code}' -r 0-0 "$url")
+    case $code in 200|206) ;; *) echo "bench: $url answers $code" >&2; exit 1 ;; esac
+  done
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+
+report() {
+  printf '%-34s host %8s %-6s nginx %8s %-6s ratio %5s (goal >= %s)\n' \
+    "$1" "$2" "$4" "$3" "$4" "$(ratio "$2" "$3")" "$5"
+}
+
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$host_pid/status"; }
+hwm_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$host_pid/status"; }
+
+make_data
+host_port=$(free_port)
+nginx_port=$(free_port)
+start_nginx "$nginx_port"
+start_host "$host_port"
+page=$(sed -n 's/^Share page: //p' "$work/host.out" | head -n 1)
+ngx="http://127.0.0.1:$nginx_port/"
+wait_for "$ngx"
+wait_for "$page"
+
+check_ok "${page}big.bin" "${page}small.bin" "${page}many/" \
+  "${ngx}big.bin" "${ngx}small.bin" "${ngx}many/"
+
+# Warm both and the page cache.
+curl -s -o /dev/null "${page}big.bin"
+curl -s -o /dev/null "${ngx}big.bin"
+
+echo "orvane-host against nginx $(nginx -v 2>&1 | sed 's/.*nginx\///'), loopback, $(nproc) cores"
+# First, while the host is idle: how much its memory grows (RSS) while it
+# sends a 4 GiB file.
+before=$(rss_kb)
+peak=$before
+(
+  while kill -0 "$host_pid" 2>/dev/null; do rss_kb; sleep 0.1; done
+) > "$work/rss.log" &
+sampler_pid=$!
+curl -s -o /dev/null "${page}huge.bin"
+kill "$sampler_pid" 2>/dev/null || true
+wait "$sampler_pid" 2>/dev/null || true
+sampler_pid=""
+peak=$(sort -n "$work/rss.log" | tail -n 1)
+growth=$(( (${peak:-$before} - before) / 1024 ))
+printf '%-34s %d MB before, %d MB at most, growth %d MB (goal <= 16 MB)\n' \
+  "4 GiB file, host memory (RSS)" $((before / 1024)) $((${peak:-$before} / 1024)) "$growth"
+h=$(throughput "${page}big.bin" 1); n=$(throughput "${ngx}big.bin" 1)
+report "1 GiB file, 1 client" "$h" "$n" "MB/s" 0.8
+h=$(throughput "${page}big.bin" 8); n=$(throughput "${ngx}big.bin" 8)
+report "1 GiB file, 8 clients" "$h" "$n" "MB/s" 0.8
+h=$(rps "${page}small.bin" 32); n=$(rps "${ngx}small.bin" 32)
+report "4 KiB file, 32 connections" "$h" "$n" "req/s" 0.5
+h=$(rps "${page}many/" 8); n=$(rps "${ngx}many/" 8)
+report "10,000-file list, 8 connections" "$h" "$n" "req/s" 0.5
+
+printf '%-34s %d MB\n' "host peak memory (VmHWM)" $(( $(hwm_kb) / 1024 ))

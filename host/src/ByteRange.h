@@ -1,0 +1,26 @@
+// One byte range of a "Range: bytes=..." header, resolved against a file
+// size: first-last, open end (first-) or suffix (-count). Several ranges or
+// a header of another unit are treated as no range (the whole file is
+// sent). A value type; pure functions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Orvane {
+namespace Host {
+
+struct ByteRange {
+    enum Kind { NONE, SATISFIABLE, UNSATISFIABLE };
+
+    Kind kind = NONE;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;  // inclusive
+
+    std::uint64_t length() const { return last - first + 1; }
+
+    static ByteRange parse(const std::string& header, std::uint64_t size);
+};
+
+}  // namespace Host
+}  // namespace Orvane

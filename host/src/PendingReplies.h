@@ -1,0 +1,64 @@
+// The requests of the web front that wait for their "SYNC" reply, by token.
+// A front thread opens a slot, posts its request and waits; the sync proxy
+// service (any bus thread) hands the reply over, or the host itself answers
+// (403 for a silent refusal, 503 at shutdown). Thread-safe.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "orvane/Message.h"
+
+namespace Orvane {
+namespace Host {
+
+class PendingReplies {
+public:
+    typedef boost::shared_ptr<Data::Message> MessagePtr;
+
+    // How a wait ended: a reply, or a status the host answers with itself.
+    struct Outcome {
+        MessagePtr reply;
+        int hostStatus = 0;
+    };
+
+    struct Slot {
+        std::string token;
+        std::string target;  // the service the request was posted to
+        std::condition_variable done;
+        bool finished = false;
+        Outcome outcome;
+    };
+    typedef std::shared_ptr<Slot> SlotPtr;
+
+    // Null once answerAll has closed the table.
+    SlotPtr open(const std::string& token, const std::string& target);
+    // Waits at most `timeout`; a request left unanswered ends with 504. The
+    // slot is closed afterwards, so a late reply finds no one.
+    Outcome wait(const SlotPtr& slot, std::chrono::milliseconds timeout);
+    void close(const SlotPtr& slot);
+
+    // False when nobody waits for the token (any more).
+    bool deliver(const std::string& token, const MessagePtr& reply);
+    // Answers `status` for a request that is still waiting and was posted to
+    // `target`; false otherwise.
+    bool answer(const std::string& token, const std::string& target, int status);
+    // Ends every wait with `status` and opens no more slots (shutting down).
+    void answerAll(int status);
+    std::size_t size();
+
+private:
+    void finish(Slot& slot, const Outcome& outcome);
+
+    std::mutex m_mutex;
+    std::map<std::string, SlotPtr> m_slots;
+    int m_closedStatus = 0;
+};
+
+}  // namespace Host
+}  // namespace Orvane

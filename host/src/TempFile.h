@@ -1,0 +1,63 @@
+// A file written under a hidden temporary name in its final folder and put
+// in place only once it is complete, so that nobody ever sees half a file
+// and a failed or broken-off transfer leaves nothing behind. One object per
+// transfer, used from one thread.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace Orvane {
+namespace Host {
+
+class WriteFailure : public std::runtime_error {
+public:
+    WriteFailure(const std::string& what, int error) : std::runtime_error(what), m_error(error) {}
+    int error() const { return m_error; }
+    // Disk full, quota or file size limit: the client is told 507.
+    bool noSpace() const;
+
+private:
+    int m_error;
+};
+
+class TempFile {
+public:
+    // Names beginning with this are our own transfers in progress.
+    static constexpr const char* PREFIX = ".orvane-part-";
+
+    // Creates the file in `folder`; throws WriteFailure when it cannot.
+    explicit TempFile(const std::string& folder);
+    // Removes the file unless it was put in place.
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    void write(const char* data, std::size_t size);
+    std::uint64_t size() const { return m_size; }
+    // Closes the file and renames it to `path`, replacing what is there.
+    void replace(const std::string& path);
+    // Closes the file and gives it the first free name of `name`,
+    // "name (1).ext", "name (2).ext", ... in its folder; never overwrites.
+    // Returns the full path.
+    std::string placeUnique(const std::string& name);
+
+    static bool isTempName(const std::string& name);
+    // "a.txt" -> "a (n).txt"; names without an extension, or beginning
+    // with their only dot, get the number at the end.
+    static std::string numbered(const std::string& name, int n);
+
+private:
+    void close();
+    void discard();
+
+    std::string m_folder;
+    std::string m_path;
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+    bool m_placed = false;
+};
+
+}  // namespace Host
+}  // namespace Orvane

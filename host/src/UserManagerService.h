@@ -1,0 +1,54 @@
+// "UserManager" on the bus: answers the picture and media requests that a
+// plug-in passes on once its guest check allowed them ("getfsthumbimage",
+// "getfsslideimage", "getfolder.jpg" from the host's image cache,
+// "getvideocaps" and "getmetadatainfo" as a small XML), each only when
+// "GUESTACCESS"/"ALLOW" is 1, else 403. Other parts of the host add their
+// own operations before start(). Requests arrive on bus threads, several at
+// once; the service keeps no state besides its table and registration.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "orvane/Dispatcher.h"
+
+namespace Orvane {
+namespace Host {
+
+class UserManagerService {
+public:
+    typedef boost::shared_ptr<Data::Message> MessagePtr;
+    // Called only for requests whose "ALLOW" is 1; answers the request.
+    typedef std::function<void(MessagePtr&)> Handler;
+
+    UserManagerService();
+    ~UserManagerService();
+
+    // Before start(); replaces an operation of the same name.
+    void addOperation(const std::string& operation, const Handler& handler);
+    // Registers as "UserManager"; throws Orvane::Exception when the name is taken.
+    void start();
+    void stop();
+
+    // Posts a "SYNC" answer for the request's token to "SyncProxyService".
+    static void answer(const MessagePtr& request, int status, const std::string& contentType,
+                       const std::string& body, const std::string& cacheControl = "");
+
+private:
+    void onMessage(const void* sender, MessagePtr& msg);
+    void answerThumbnail(MessagePtr& msg);
+    void answerSlide(MessagePtr& msg);
+    void answerFolderPicture(MessagePtr& msg);
+    void answerVideoCaps(MessagePtr& msg);
+    void answerMetaData(MessagePtr& msg);
+    void answerPicture(MessagePtr& msg, const std::string& path, bool slide);
+
+    std::map<std::string, Handler> m_operations;
+    boost::shared_ptr<System::MessageEventInfo> m_event;
+    bool m_started = false;
+};
+
+}  // namespace Host
+}  // namespace Orvane
