@@ -131,6 +131,10 @@ bool SqliteDB::openDB(const std::string& path, const std::string& key) {
         return false;
     }
     sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
+    // Every download writes a history row: with the write-ahead log a commit
+    // no longer waits for the disk twice, and readers never block the writer.
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+                 nullptr);
     m_db = db;
     m_path = path;
     try {

@@ -55,10 +55,12 @@ bool DapplineDB::initDB() {
         if (TableExists("THUMBNAILCACHE", "")) {
             execDML("DROP TABLE THUMBNAILCACHE;");
             execDML("VACUUM;");
+            execDML("PRAGMA wal_checkpoint(TRUNCATE);");
         }
         if (TableExists("VIEWIMAGECACHE", "")) {
             execDML("DROP TABLE VIEWIMAGECACHE");
             execDML("VACUUM;");
+            execDML("PRAGMA wal_checkpoint(TRUNCATE);");
         }
         if (!TableExists("PLUGIN_CONFIG", ""))
             execDML(CREATE_PLUGIN_CONFIG);
@@ -193,6 +195,7 @@ void DapplineDB::dropUserTable() {
     try {
         execDML("DROP TABLE USER;");
         execDML("VACUUM;");
+        execDML("PRAGMA wal_checkpoint(TRUNCATE);");
     } catch (const Misc::SqliteException& e) {
         logError(e);
     }

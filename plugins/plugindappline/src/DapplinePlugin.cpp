@@ -20,6 +20,7 @@
 #include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
 #include "orvane/GuestUser.h"
+#include "orvane/MessageDelegate.h"
 #include "orvane/MessageUtil.h"
 #include "orvane/PoManager.h"
 #include "orvane/ProfileManager.h"
@@ -230,7 +231,9 @@ bool DapplinePlugin::startup(System::MessageDispatcher* dispatcher) {
     m_db->openDB(dataDir + "/dapplinepro.db", "");
 
     boost::shared_ptr<System::MessageEventInfo> events(new System::MessageEventInfo());
-    events->event += Poco::delegate(this, &DapplinePlugin::onMessage);
+    // Deliveries may run side by side on the deferred workers; the plug-in's
+    // shared state is guarded by m_stateMutex, so no lock is needed here.
+    events->event += System::messageDelegate(this, &DapplinePlugin::onMessage);
     const bool registered = m_dispatcher->registerService(m_name, events);
     poco_assert_msg(registered, "registerService refused the plug-in's message event");
 
