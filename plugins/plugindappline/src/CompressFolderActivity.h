@@ -1,0 +1,133 @@
+// One folder zip built in the background for a share visitor, with the
+// stored-zip writer it uses. The build runs on Poco's default thread pool;
+// starting, polling, downloading and abandoning come from host workers and
+// the plug-in timer. The progress text and the last access time are guarded
+// by the job's mutex; finished, result and error are written once by the
+// build before it marks itself finished, and are only read after that mark.
+// The zip is written under a hidden name and gets its visible name only when
+// complete. The clock used for the idle test can be replaced (tests); it and
+// the last job id handed out are guarded by static mutexes.
+#pragma once
+
+#include <Poco/Activity.h>
+#include <Poco/Mutex.h>
+#include <Poco/Path.h>
+#include <Poco/Timestamp.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Orvane {
+namespace Dappline {
+
+class CompressFolderActivity {
+public:
+    typedef std::function<Poco::Timestamp()> Clock;
+
+    // Names of finished zips begin with this; no zip ever contains them.
+    static const char* const ZIP_PREFIX;
+    // Bytes of file content per zip; a total equal to it is allowed.
+    static constexpr std::int64_t CONTENT_LIMIT = 1073741824;
+    // A job nobody asked about for longer than this is abandoned.
+    static constexpr long IDLE_SECONDS = 60;
+    static constexpr long ABANDON_WAIT_MS = 30000;
+
+    CompressFolderActivity(const std::string& folder, const std::string& zipName);
+    ~CompressFolderActivity();
+    CompressFolderActivity(const CompressFolderActivity&) = delete;
+    CompressFolderActivity& operator=(const CompressFolderActivity&) = delete;
+
+    void run();
+    void doActivity();
+    std::int64_t compressFolderToZip(std::string folder, std::string zipName, std::string& error);
+
+    // The progress text since the last read (possibly empty); clears it and
+    // counts as an access.
+    std::string getMessage();
+    bool isAbandoned();
+    // Stops the build (waiting at most ABANDON_WAIT_MS, then Poco's timeout
+    // error) and removes the zip in whatever state it is.
+    void abandonZip();
+    // As abandonZip, but waits as long as the build needs (plug-in shutdown).
+    void discardZip();
+    Poco::Activity<CompressFolderActivity>& activity() { return m_activity; }
+
+    bool isFinished() const { return m_finished.load(std::memory_order_acquire); }
+    // Size of the finished zip in bytes, -1 when the job failed. Valid once finished.
+    std::int64_t getResult() const { return m_result.load(std::memory_order_acquire); }
+    // Why the job failed. Valid once finished.
+    const std::string& getError() const { return m_error; }
+    void setDownloading() { m_downloading = true; }
+    bool isDownloading() const { return m_downloading; }
+    const std::string& getFolder() const { return m_folder; }
+    const std::string& getZipName() const { return m_zipName; }
+    std::string getZipPath() const;
+
+    // A decimal id, from the current UTC time in 100-nanosecond units, and
+    // always greater than every id handed out before in this process.
+    static std::string makeJobId();
+    static std::string zipNameForId(const std::string& id);
+    // The hidden name a zip is written under until it is complete.
+    static std::string partNameFor(const std::string& zipName);
+    // Names of zips, finished or being written, which no zip may contain.
+    static bool isReservedName(const std::string& name);
+    // An empty clock restores the system clock.
+    static void setClock(Clock clock);
+    static Poco::Timestamp now();
+
+    // Writes a stored zip to a seekable stream, streaming each file through
+    // a fixed buffer; ZIP64 records when the entry count or an offset needs
+    // them, and the UTF-8 flag on names that are UTF-8 beyond ASCII. Used by
+    // one build at a time.
+    class ZipWriter {
+    public:
+        // stopped is asked between blocks of a file; when it says yes the
+        // file is left out and addFile returns false.
+        ZipWriter(std::ostream& out, std::function<bool()> stopped);
+        ~ZipWriter();
+        // name without the trailing "/".
+        void addDirectory(const std::string& name, const Poco::Timestamp& modified);
+        // Copies at most maxBytes of the file. On a read error the archive is
+        // set back to where the entry began and the error passed on.
+        bool addFile(const std::string& path, const std::string& name,
+                     const Poco::Timestamp& modified, std::uint64_t maxBytes);
+        // Writes the central directory and returns the archive's length;
+        // bytes beyond it (left by a file set back) are the caller's to cut.
+        std::uint64_t close();
+        // True once writing the archive itself failed.
+        bool broken() const;
+
+    private:
+        class Impl;
+        std::unique_ptr<Impl> m_impl;
+    };
+
+private:
+    std::int64_t addTopLevel(const std::string& folder, ZipWriter& zip, std::uint64_t& total,
+                             std::string& error);
+    std::int64_t recursiveZipFolder(const Poco::Path& dir, ZipWriter& zip, std::uint64_t& total,
+                                    const Poco::Path& relative, std::string& error);
+    // -1 when the content limit is passed (error set), 0 when stopped, 1 when added.
+    int addFileEntry(const std::string& path, const std::string& entryName, ZipWriter& zip,
+                     std::uint64_t& total, std::string& error);
+    bool stopRequested() const;
+    void setProgress(const std::string& fileName);
+    void removeZipFiles();
+
+    Poco::Activity<CompressFolderActivity> m_activity;
+    std::string m_folder;
+    std::string m_zipName;
+    std::atomic<bool> m_finished{false};
+    std::atomic<std::int64_t> m_result{-1};
+    std::string m_message;
+    Poco::Mutex m_mutex;
+    Poco::Timestamp m_lastAccess;
+    std::atomic<bool> m_downloading{false};
+    std::string m_error;
+};
+
+}  // namespace Dappline
+}  // namespace Orvane

@@ -1,0 +1,547 @@
+// Folder zips: the job on real folders (what goes in, limits, failures,
+// stopping, idle time, ZIP64 and UTF-8 names), and the share page's three
+// steps with the job table, the hand-over to the file download, the timer's
+// abandonment and shutdown. Every zip made is checked with unzip and with
+// Python's zipfile, and its listing compared with what the folder holds.
+#include <Poco/File.h>
+#include <Poco/FileStream.h>
+#include <Poco/Net/HTMLForm.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Path.h>
+#include <Poco/Pipe.h>
+#include <Poco/PipeStream.h>
+#include <Poco/Process.h>
+#include <Poco/StreamCopier.h>
+#include <Poco/Timespan.h>
+#include <Poco/UUIDGenerator.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "CompressFolderActivity.h"
+#include "SharePageFixture.h"
+#include "orvane/Defs.h"
+#include "orvane/Dispatcher.h"
+
+using namespace SharePageTest;
+using namespace Orvane::Defs;
+using Orvane::Dappline::CompressFolderActivity;
+using TestSupport::Reply;
+
+namespace {
+
+typedef boost::shared_ptr<CompressFolderActivity> JobPtr;
+typedef std::set<std::string> Names;
+
+const std::int64_t GiB = 1073741824;
+const auto BOUND = std::chrono::seconds(120);
+
+struct Output {
+    int code = -1;
+    std::string text;
+};
+
+Output runProcess(const std::string& command, const std::vector<std::string>& args) {
+    Poco::Pipe outPipe;
+    Poco::ProcessHandle handle = Poco::Process::launch(command, args, nullptr, &outPipe, nullptr);
+    Poco::PipeInputStream in(outPipe);
+    Output out;
+    Poco::StreamCopier::copyToString(in, out.text);
+    out.code = handle.wait();
+    return out;
+}
+
+Names lines(const std::string& text) {
+    Names names;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        names.insert(line);
+    return names;
+}
+
+const char* const PYTHON_LISTING =
+    "import sys, zipfile\n"
+    "z = zipfile.ZipFile(sys.argv[1])\n"
+    "if z.testzip() is not None: sys.exit(3)\n"
+    "for n in z.namelist(): sys.stdout.buffer.write(n.encode('utf-8') + b'\\n')\n";
+
+// The zip passes both readers' tests and both list exactly these names.
+void expectZipHolds(const std::string& zip, const Names& expected) {
+    const Output test = runProcess("unzip", {"-tqq", zip});
+    EXPECT_EQ(0, test.code) << test.text;
+    const Output listing = runProcess("unzip", {"-Z1", zip});
+    EXPECT_EQ(0, listing.code);
+    EXPECT_EQ(expected, lines(listing.text)) << "unzip -Z1 " << zip;
+    const Output python = runProcess("python3", {"-c", PYTHON_LISTING, zip});
+    EXPECT_EQ(0, python.code);
+    EXPECT_EQ(expected, lines(python.text)) << "zipfile " << zip;
+}
+
+std::string unzipFile(const std::string& zip, const std::string& entry) {
+    return runProcess("unzip", {"-p", zip, entry}).text;
+}
+
+// The zip files lying in a folder: all, or only those a listing shows.
+Names zipsIn(const std::string& folder, bool visibleOnly = false) {
+    std::vector<std::string> names;
+    Poco::File(folder).list(names);
+    Names zips;
+    for (const std::string& name : names) {
+        const std::size_t at = name.find(CompressFolderActivity::ZIP_PREFIX);
+        if (at == 0 || (at != std::string::npos && !visibleOnly))
+            zips.insert(name);
+    }
+    return zips;
+}
+
+void sparseFile(const std::string& path, std::int64_t size) {
+    Poco::File(Poco::Path(path).parent()).createDirectories();
+    Poco::FileOutputStream(path).close();
+    Poco::File(path).setSize(static_cast<Poco::File::FileSize>(size));
+}
+
+// Replaces the jobs' clock for one test.
+class FakeClock {
+public:
+    FakeClock() {
+        CompressFolderActivity::setClock([this] { return m_now; });
+    }
+    ~FakeClock() { CompressFolderActivity::setClock(CompressFolderActivity::Clock()); }
+    void advanceSeconds(int seconds) { m_now += Poco::Timespan(seconds, 0); }
+
+private:
+    Poco::Timestamp m_now;
+};
+
+// Files nobody may read. Root reads everything, so for root the job runs
+// with the effective user "nobody" while this object lives (glibc changes
+// it for every thread, the pool's included).
+class Unreadable {
+public:
+    Unreadable(const TestSupport::TempDir& temp, const std::vector<std::string>& files,
+               const std::vector<std::string>& folders) {
+        for (const std::string& file : files)
+            chmod(file.c_str(), 0);
+        for (const std::string& folder : folders)
+            chmod(folder.c_str(), 0777);
+        chmod(temp.path().c_str(), 0755);
+        m_switched = geteuid() == 0 && seteuid(65534) == 0;
+        m_usable = geteuid() != 0;
+    }
+    ~Unreadable() {
+        if (m_switched && seteuid(0) != 0)
+            std::abort();
+    }
+    bool usable() const { return m_usable; }
+
+private:
+    bool m_switched = false;
+    bool m_usable = false;
+};
+
+class ZipJob : public ::testing::Test {
+protected:
+    JobPtr start(const std::string& folder) {
+        const std::string id = CompressFolderActivity::makeJobId();
+        JobPtr job(new CompressFolderActivity(folder, CompressFolderActivity::zipNameForId(id)));
+        job->activity().start();
+        return job;
+    }
+
+    JobPtr run(const std::string& folder) {
+        JobPtr job = start(folder);
+        job->activity().wait(120000);
+        EXPECT_TRUE(job->isFinished());
+        return job;
+    }
+
+    std::string write(const std::string& relative, const std::string& content = "x") {
+        return m_temp.write("f/" + relative, content);
+    }
+
+    std::string folder() const { return m_temp.path() + "/f"; }
+
+    TestSupport::TempDir m_temp;
+};
+
+TEST_F(ZipJob, LeavesOutZipsEverywhereAndHiddenEntriesOnlyAtTheTop) {
+    write("a.txt", "alpha");
+    write("Grüße.txt");
+    write(".hidden.txt");
+    write("Orvane_Zip_1.zip", "PK");
+    write(".Orvane_Zip_2.zip.part");
+    write(".hiddendir/x.txt");
+    write("sub/b.txt", "beta");
+    write("sub/.dot.txt");
+    write("sub/Orvane_Zip_3.zip");
+    write("sub/.Orvane_Zip_4.zip.part");
+    write("sub/deeper/c.txt");
+    write("sub/deeper/Orvane_Zip_x");
+    write("sub/日本/d ü.txt", "delta");
+    m_temp.mkdir("f/empty");
+    ASSERT_EQ(0, symlink("..", (folder() + "/sub/up").c_str()));
+
+    JobPtr job = run(folder());
+    ASSERT_GE(job->getResult(), 0) << job->getError();
+    EXPECT_EQ("", job->getError());
+    const std::string zip = job->getZipPath();
+    EXPECT_EQ(static_cast<std::int64_t>(Poco::File(zip).getSize()), job->getResult());
+    EXPECT_EQ((Names{"Orvane_Zip_1.zip", ".Orvane_Zip_2.zip.part", job->getZipName()}),
+              zipsIn(folder()));
+    expectZipHolds(zip, {"a.txt", "Grüße.txt", "empty/", "sub/", "sub/b.txt", "sub/.dot.txt",
+                         "sub/deeper/", "sub/deeper/c.txt", "sub/日本/", "sub/日本/d ü.txt"});
+    EXPECT_EQ("alpha", unzipFile(zip, "a.txt"));
+    EXPECT_EQ("delta", unzipFile(zip, "sub/日本/d ü.txt"));
+}
+
+TEST_F(ZipJob, NamesThatAreNotUtf8StillGiveAZipBothReadersOpen) {
+    write("caf\xe9.txt", "latin-1 name");
+    write("plain.txt");
+    JobPtr job = run(folder());
+    ASSERT_GE(job->getResult(), 0) << job->getError();
+    EXPECT_EQ(0, runProcess("unzip", {"-tqq", job->getZipPath()}).code);
+    const Output python = runProcess("python3", {"-c", PYTHON_LISTING, job->getZipPath()});
+    EXPECT_EQ(0, python.code);
+    EXPECT_EQ(2u, lines(python.text).size());
+}
+
+TEST_F(ZipJob, AFileThatCannotBeReadIsSkippedAtTheTopAndFailsTheJobBelow) {
+    write("ok.txt", "fine");
+    const std::string secret = write("secret.txt", "hidden");
+    {
+        Unreadable guard(m_temp, {secret}, {folder()});
+        if (!guard.usable())
+            GTEST_SKIP() << "cannot drop the right to read every file";
+        JobPtr job = run(folder());
+        ASSERT_GE(job->getResult(), 0) << job->getError();
+        expectZipHolds(job->getZipPath(), {"ok.txt"});
+        Poco::File(job->getZipPath()).remove();
+    }
+    Poco::File(secret).moveTo(m_temp.mkdir("f/sub") + "/secret.txt");
+    Unreadable guard(m_temp, {folder() + "/sub/secret.txt"}, {folder(), folder() + "/sub"});
+    JobPtr job = run(folder());
+    EXPECT_EQ(-1, job->getResult());
+    EXPECT_EQ(0u, job->getError().find("Error when creating Zip File: ")) << job->getError();
+    EXPECT_TRUE(zipsIn(folder()).empty());
+}
+
+TEST_F(ZipJob, OneByteOverTheContentLimitFailsWithTheSizeMessage) {
+    sparseFile(folder() + "/big.bin", GiB + 1);
+    JobPtr job = run(folder());
+    EXPECT_EQ(-1, job->getResult());
+    EXPECT_EQ("Zip File Download Size of 1.00 GB Exceeded", job->getError());
+    EXPECT_TRUE(zipsIn(folder()).empty());
+}
+
+TEST_F(ZipJob, MissingFolderFailsTheJob) {
+    JobPtr job = run(m_temp.path() + "/nothing");
+    EXPECT_EQ(-1, job->getResult());
+    EXPECT_EQ(0u, job->getError().find("Error when creating Zip File: ")) << job->getError();
+    EXPECT_FALSE(Poco::File(m_temp.path() + "/nothing").exists());
+}
+
+// Tens of thousands of real files take minutes on a busy disk; the entries
+// here all read one real file, through the writer the job uses.
+TEST_F(ZipJob, MoreThan65535EntriesOpenThroughZip64Records) {
+    const std::string source = write("one.txt", "z");
+    const std::string zip = m_temp.path() + "/many.zip";
+    Names expected;
+    {
+        Poco::FileOutputStream out(zip, std::ios::out | std::ios::binary | std::ios::trunc);
+        CompressFolderActivity::ZipWriter writer(out, [] { return false; });
+        const Poco::Timestamp modified;
+        for (int d = 0; d < 64; ++d) {
+            const std::string dir = "d" + std::to_string(d);
+            writer.addDirectory(dir, modified);
+            expected.insert(dir + "/");
+            for (int f = 0; f < 1025; ++f) {
+                const std::string name = dir + "/" + std::to_string(f) + "ü";
+                ASSERT_TRUE(writer.addFile(source, name, modified, 1));
+                expected.insert(name);
+            }
+        }
+        const std::uint64_t length = writer.close();
+        out.close();
+        EXPECT_EQ(Poco::File(zip).getSize(), length);
+    }
+    ASSERT_GT(expected.size(), 65535u);
+    expectZipHolds(zip, expected);
+    EXPECT_EQ("z", unzipFile(zip, "d63/1024ü"));
+}
+
+TEST_F(ZipJob, AbandonStopsTheBuildAndRemovesItsFile) {
+    sparseFile(folder() + "/big.bin", GiB);
+    JobPtr job = start(folder());
+    const auto deadline = std::chrono::steady_clock::now() + BOUND;
+    std::string message;
+    while (message.empty() && !job->isFinished() && std::chrono::steady_clock::now() < deadline) {
+        message = job->getMessage();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ("<message>Adding big.bin</message>", message);
+    job->abandonZip();
+    EXPECT_TRUE(job->isFinished());
+    EXPECT_EQ(-1, job->getResult());
+    EXPECT_TRUE(zipsIn(folder()).empty());
+}
+
+TEST_F(ZipJob, IdleMeansMoreThanSixtySecondsSinceCreationOrTheLastRead) {
+    FakeClock clock;
+    CompressFolderActivity job(folder(), CompressFolderActivity::zipNameForId("1"));
+    clock.advanceSeconds(60);
+    EXPECT_FALSE(job.isAbandoned());
+    clock.advanceSeconds(1);
+    EXPECT_TRUE(job.isAbandoned());
+    EXPECT_EQ("", job.getMessage());
+    EXPECT_FALSE(job.isAbandoned());
+    clock.advanceSeconds(60);
+    EXPECT_FALSE(job.isAbandoned());
+    clock.advanceSeconds(1);
+    EXPECT_TRUE(job.isAbandoned());
+}
+
+TEST_F(ZipJob, IdsAreDecimalUniqueAndRising) {
+    const Poco::Timestamp::UtcTimeVal before = Poco::Timestamp().utcTime();
+    std::string last;
+    for (int i = 0; i < 10000; ++i) {
+        const std::string id = CompressFolderActivity::makeJobId();
+        ASSERT_EQ(std::string::npos, id.find_first_not_of("0123456789")) << id;
+        ASSERT_GE(std::stoll(id), before);
+        if (!last.empty()) {
+            ASSERT_GT(std::stoll(id), std::stoll(last));
+        }
+        last = id;
+    }
+}
+
+// The share page's zip steps, as the share page hands them over.
+class ZipDownload : public ShareFixture {
+protected:
+    void SetUp() override {
+        ShareFixture::SetUp();
+        m_share = addShare("pub", "pub");
+        m_folder = m_temp->path() + "/pub";
+    }
+
+    MessagePtr stepRequest(const std::string& query) { return shareRequest("pub/", query); }
+
+    std::vector<Reply> stepReplies(const std::string& step, const std::string& query,
+                                   const std::string& folder, int userId = -1,
+                                   MessagePtr* sent = nullptr) {
+        MessagePtr msg = stepRequest(query);
+        Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query);
+        Poco::Net::HTMLForm form(request);
+        m_plugin->handleZipStep(msg, step, form, folder, m_share.shareId, userId);
+        if (sent)
+            *sent = msg;
+        return repliesFor(msg);
+    }
+
+    Reply step(const std::string& name, const std::string& query, const std::string& folder) {
+        std::vector<Reply> replies = stepReplies(name, query, folder);
+        EXPECT_EQ(1u, replies.size()) << name;
+        return replies.empty() ? Reply() : replies.front();
+    }
+
+    std::string startZip(const std::string& folder) {
+        const std::string body = step("startzip", "startzip=1", folder).body;
+        const std::string open = "<result><id>";
+        EXPECT_EQ(0u, body.find(open)) << body;
+        const std::string id = body.substr(open.size(), body.find("</id>") - open.size());
+        EXPECT_EQ(body, open + id + "</id></result>");
+        return id;
+    }
+
+    std::string status(const std::string& id, const std::string& folder) {
+        return step("zipstatus", "zipstatus=1&id=" + id, folder).body;
+    }
+
+    // Polls as the status window does until the job reports finished.
+    void pollUntilFinished(const std::string& id, const std::string& folder) {
+        const auto deadline = std::chrono::steady_clock::now() + BOUND;
+        while (status(id, folder) != "<result><finished>1</finished></result>") {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "job " << id;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    std::string download(const std::string& id, const std::string& folder) {
+        return step("downloadaszip", "downloadaszip=1&id=" + id, folder).body;
+    }
+
+    std::string zipPath(const std::string& id) const {
+        return m_folder + "/" + CompressFolderActivity::zipNameForId(id);
+    }
+
+    Orvane::Dappline::Dappline m_share;
+    std::string m_folder;
+};
+
+TEST_F(ZipDownload, FinishedZipGoesToTheHostAndIsDeletedWhenSent) {
+    m_temp->write("pub/a.txt", "alpha");
+    m_temp->write("pub/sub/b.txt", "beta");
+    const int guest = addGuest("anna", "secret");
+    const std::string id = startZip(m_folder);
+    pollUntilFinished(id, m_folder);
+
+    MessagePtr sent;
+    std::vector<Reply> replies = stepReplies(
+        "downloadaszip", "downloadaszip=1&action=download&id=" + id, m_folder, guest, &sent);
+    ASSERT_EQ(1u, replies.size());
+    const Reply& reply = replies.front();
+    EXPECT_EQ(zipPath(id), reply.field(HTTP::S_HTTP_SEND_FILE));
+    EXPECT_EQ("attachment; filename=\"" + CompressFolderActivity::zipNameForId(id) + "\"",
+              reply.field(HTTP::S_HTTP_CONTENT_DISPOSITION));
+    expectZipHolds(zipPath(id), {"a.txt", "sub/", "sub/b.txt"});
+    EXPECT_EQ(0u, m_plugin->zipJobCount());
+    EXPECT_TRUE(contains(downloadHistory(), m_folder + " Zip")) << downloadHistory();
+    EXPECT_TRUE(contains(downloadHistory(), "anna"));
+    EXPECT_EQ("<result><finished>1</finished></result>", status(id, m_folder));
+
+    MessagePtr done = ownerRequest(Sync::MO_SEND_FILE_COMPLETE);
+    (*done)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] = tokenOf(sent);
+    deliver(done);
+    EXPECT_FALSE(Poco::File(zipPath(id)).exists());
+    EXPECT_EQ(0u, m_plugin->downloadCount());
+}
+
+TEST_F(ZipDownload, RunningJobReportsEachFileOnceAndIsNotYetDownloadable) {
+    // Exactly the content limit, and long enough to watch.
+    sparseFile(m_folder + "/big.bin", GiB - 1);
+    m_temp->write("pub/sub/one.txt", "1");
+    const std::string id = startZip(m_folder);
+    const std::string adding = "<result><finished>0</finished><message>Adding big.bin</message>";
+    const auto deadline = std::chrono::steady_clock::now() + BOUND;
+    std::string body;
+    while (body.find(adding) != 0 && std::chrono::steady_clock::now() < deadline) {
+        body = status(id, m_folder);
+        ASSERT_EQ(Names(), zipsIn(m_folder, true)) << "a visitor would see a growing zip";
+        if (body == "<result><finished>1</finished></result>")
+            break;
+    }
+    ASSERT_EQ(adding + "</result>", body);
+    EXPECT_EQ("<result><finished>0</finished></result>", status(id, m_folder));
+    EXPECT_TRUE(contains(download(id, m_folder), "Zip is not complete for Download"));
+
+    pollUntilFinished(id, m_folder);
+    EXPECT_EQ(Names{CompressFolderActivity::zipNameForId(id)}, zipsIn(m_folder));
+    expectZipHolds(zipPath(id), {"big.bin", "sub/", "sub/one.txt"});
+}
+
+TEST_F(ZipDownload, FailedJobShowsItsErrorOnceThenIsGone) {
+    sparseFile(m_folder + "/big.bin", GiB + 1);
+    const std::string id = startZip(m_folder);
+    pollUntilFinished(id, m_folder);
+    const std::string page = download(id, m_folder);
+    EXPECT_TRUE(contains(page, "Zip File Download Size of 1.00 GB Exceeded")) << page;
+    EXPECT_TRUE(contains(download(id, m_folder), "Unable to find Zip ID"));
+    EXPECT_TRUE(contains(download("", m_folder), "Bad ID specified for Download"));
+    EXPECT_TRUE(zipsIn(m_folder).empty());
+    EXPECT_EQ(0u, m_plugin->zipJobCount());
+}
+
+TEST_F(ZipDownload, UnknownAndForeignIdsReadAsFinishedAndCannotBeTaken) {
+    const std::string finished = "<result><finished>1</finished></result>";
+    EXPECT_EQ(finished, status("123", m_folder));
+    EXPECT_EQ(finished, step("zipstatus", "zipstatus=1", m_folder).body);
+    EXPECT_TRUE(contains(download("123", m_folder), "Unable to find Zip ID"));
+
+    m_temp->write("pub/a.txt", "alpha");
+    const std::string other = m_temp->mkdir("other");
+    const std::string id = startZip(m_folder);
+    pollUntilFinished(id, m_folder);
+    EXPECT_EQ(finished, status(id, other));
+    EXPECT_TRUE(contains(download(id, other), "Unable to find Zip ID"));
+    EXPECT_EQ(1u, m_plugin->zipJobCount());
+    EXPECT_TRUE(Poco::File(zipPath(id)).exists());
+}
+
+TEST_F(ZipDownload, TwoJobsStartedTogetherHaveTheirOwnIdsAndFiles) {
+    m_temp->write("pub/a.txt", "alpha");
+    const std::string first = startZip(m_folder);
+    const std::string second = startZip(m_folder);
+    EXPECT_NE(first, second);
+    pollUntilFinished(first, m_folder);
+    pollUntilFinished(second, m_folder);
+    EXPECT_EQ((Names{CompressFolderActivity::zipNameForId(first),
+                     CompressFolderActivity::zipNameForId(second)}),
+              zipsIn(m_folder));
+    expectZipHolds(zipPath(first), {"a.txt"});
+    expectZipHolds(zipPath(second), {"a.txt"});
+}
+
+TEST_F(ZipDownload, TimerAbandonsOnlyJobsIdleForMoreThanAMinute) {
+    FakeClock clock;
+    m_temp->write("pub/a.txt", "alpha");
+    const std::string id = startZip(m_folder);
+    pollUntilFinished(id, m_folder);
+    clock.advanceSeconds(30);
+    m_plugin->abandonIdleZipJobs();
+    EXPECT_EQ(1u, m_plugin->zipJobCount());
+    EXPECT_TRUE(Poco::File(zipPath(id)).exists());
+
+    clock.advanceSeconds(31);
+    m_plugin->abandonIdleZipJobs();
+    EXPECT_EQ(0u, m_plugin->zipJobCount());
+    EXPECT_TRUE(zipsIn(m_folder).empty());
+    EXPECT_TRUE(contains(download(id, m_folder), "Unable to find Zip ID"));
+}
+
+// The same steps as a browser and the host timer bring them.
+TEST_F(ZipDownload, ShareAddressReachesTheStepsAndTheTimerTickAbandons) {
+    FakeClock clock;
+    m_temp->write("pub/sub/a.txt", "alpha");
+    const std::string started = get("pub/sub/", "vm=gallery&startzip=1").body;
+    ASSERT_EQ(0u, started.find("<result><id>")) << started;
+    const std::string id = started.substr(12, started.find("</id>") - 12);
+    const auto deadline = std::chrono::steady_clock::now() + BOUND;
+    while (get("pub/sub/", "zipstatus=1&id=" + id).body !=
+           "<result><finished>1</finished></result>") {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const std::string subZip = m_folder + "/sub/" + CompressFolderActivity::zipNameForId(id);
+    expectZipHolds(subZip, {"a.txt"});
+
+    clock.advanceSeconds(61);
+    deliver(ownerRequest(Timer::MO_TIMER));
+    EXPECT_EQ(0u, m_plugin->zipJobCount());
+    EXPECT_FALSE(Poco::File(subZip).exists());
+    EXPECT_TRUE(
+        contains(get("pub/sub/", "downloadaszip=1&id=" + id).body, "Unable to find Zip ID"));
+}
+
+TEST_F(ZipDownload, ShutdownStopsJobsAndRemovesTheirZips) {
+    m_temp->write("pub/a.txt", "alpha");
+    const std::string done = startZip(m_folder);
+    pollUntilFinished(done, m_folder);
+    const std::string bigFolder = m_temp->mkdir("big");
+    sparseFile(bigFolder + "/big.bin", GiB);
+    startZip(bigFolder);
+    m_plugin->stopZipJobsForShutdown();
+    EXPECT_EQ(0u, m_plugin->zipJobCount());
+    EXPECT_TRUE(zipsIn(m_folder).empty());
+    EXPECT_TRUE(zipsIn(bigFolder).empty());
+}
+
+TEST_F(ZipDownload, HostZipRequestIsForwardedOnlyForAReadablePath) {
+    MessagePtr granted = request("startzip", "path=" + m_folder);
+    m_plugin->onStartZip(nullptr, granted);
+    ASSERT_TRUE(m_userManager->waitForCount(1));
+    MessagePtr forwarded = m_userManager->messages().front();
+    EXPECT_EQ(granted.get(), forwarded.get());
+    EXPECT_EQ("1", (*forwarded)[GuestAccess::MS_GUESTACCESS].getString(GuestAccess::S_ALLOW));
+
+    MessagePtr refused = request("startzip", "path=%2Fetc");
+    m_plugin->onStartZip(nullptr, refused);
+    MessagePtr missing = request("startzip");
+    m_plugin->onStartZip(nullptr, missing);
+    EXPECT_EQ(1u, m_userManager->count());
+    EXPECT_TRUE(repliesFor(refused).empty());
+}
+
+}  // namespace
