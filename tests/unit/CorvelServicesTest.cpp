@@ -1,8 +1,10 @@
 // Small host services: HTTP helpers, customisation values, the attempts
 // tracker, the guest user's XML and the services not built yet.
 #include <Poco/Exception.h>
+#include <Poco/File.h>
 #include <gtest/gtest.h>
 
+#include "ImageCacheSupport.h"
 #include "TestSupport.h"
 #include "orvane/AttemptsTracker.h"
 #include "orvane/CacheDB.h"
@@ -13,6 +15,7 @@
 #include "orvane/HTTPUtil.h"
 #include "orvane/Image.h"
 #include "orvane/MessageUtil.h"
+#include "orvane/ProfileManager.h"
 
 using namespace Orvane;
 using TestSupport::TempDir;
@@ -127,18 +130,29 @@ TEST(CorvelGuestUser, ToXMLEscapesTheName) {
               Data::GuestUser("x", "pw").toXML());
 }
 
-TEST(CorvelPlaceholders, ImageAndCacheSayTheyAreNotThere) {
+TEST(CorvelImageCache, PicturesAreScaledAndKeptPerFolder) {
     TempDir temp;
-    Data::Image image(temp.write("a.jpg", "not really"), 0);
+    API::ProfileManager::loadProfile(temp.path() + "/profile");
+    const std::string photos = temp.mkdir("photos");
+    const std::string path = ImageCacheSupport::writePicture(photos + "/a.png", 300, 150);
+    Data::Image image(path, 0);
     std::string data;
-    EXPECT_THROW(image.resizeImage(64, 64), Orvane::Exception);
-    EXPECT_THROW(image.saveToRawData(0, data), Orvane::Exception);
-    try {
-        image.resizeImage(64, 64);
-    } catch (const Orvane::Exception& e) {
-        EXPECT_EQ("Image scaling is not available yet", e.message());
-    }
+    ASSERT_TRUE(image.resizeImage(64, 64));
+    ASSERT_TRUE(image.saveToRawData(0, data));
+    EXPECT_EQ("jpegload_buffer", ImageCacheSupport::decode(data).loader);
+    EXPECT_EQ(64, image.width());
+    EXPECT_EQ(32, image.height());
+    EXPECT_THROW(Data::Image(temp.write("b.jpg", "not really"), 0).resizeImage(64, 64),
+                 Orvane::Exception);
+
     EXPECT_FALSE(System::LocalCacheDBHolder::GetCacheDB(temp.path() + "/missing"));
-    EXPECT_THROW(System::LocalCacheDBHolder::GetCacheDB(temp.path()), Orvane::Exception);
-    EXPECT_THROW(System::LocalCacheDBHolder::ClearAll(), Orvane::Exception);
+    auto db = System::LocalCacheDBHolder::GetCacheDB(photos);
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(db->addThumbImage("a.png_64x64", data, "2024-01-01 00:00:00"));
+    EXPECT_TRUE(db->isThumbPresent("a.png_64x64", "2024-01-01 00:00:00"));
+    EXPECT_TRUE(Poco::File(temp.path() + "/profile/imagecache").isDirectory());
+    EXPECT_TRUE(System::LocalCacheDBHolder::ClearAll());
+    EXPECT_FALSE(System::LocalCacheDBHolder::GetCacheDB(photos)->isThumbPresent(
+        "a.png_64x64", "2024-01-01 00:00:00"));
+    API::ProfileManager::unloadProfile();
 }

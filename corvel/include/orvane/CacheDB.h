@@ -1,6 +1,8 @@
 // The host's image cache: one SQLite file per picture folder below the
-// profile's imagecache/, holding thumbnails and slides by key with the source
-// file's modification stamp. Databases are shared and safe from any thread.
+// profile's imagecache/ (named by a hash of the folder's path), holding
+// thumbnails and slides by key with the source file's modification stamp.
+// Databases are shared and safe from any thread; the calls throw
+// Orvane::Exception when the file cannot be read or written.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -28,9 +30,12 @@ public:
 
 class LocalCacheDBHolder {
 public:
-    // Null for a folder that does not exist.
+    // Null for a folder that does not exist or when no profile is loaded;
+    // the last few databases asked for stay open. Throws Orvane::Exception
+    // when the cache file cannot be made.
     static boost::shared_ptr<OrvaneCacheDB> GetCacheDB(const std::string& folder);
-    // Removes every cache file (owner's "clearcache").
+    // Closes the open databases and removes every cache file of the
+    // profile; false when one could not be removed.
     static bool ClearAll();
 };
 

@@ -1,5 +1,6 @@
-// One picture file, decoded and scaled on demand with libvips. Not shared
-// between threads; create one per use.
+// One picture file, decoded and scaled on demand with libvips. An Image is not
+// shared between threads (create one per use); any number of them may work in
+// parallel, libvips is started once for the whole process.
 #pragma once
 
 #include <memory>
@@ -10,16 +11,30 @@ namespace Data {
 
 class Image {
 public:
-    // Only records the path; nothing is read yet.
+    // Pictures above this many pixels are refused before anything is decoded:
+    // at four bytes a pixel they would need gigabytes.
+    static const long long MAX_PIXELS = 100000000LL;
+
+    // Only records the path; nothing is read yet. flag is kept for callers
+    // and changes nothing.
     Image(const std::string& path, int flag = 0);
     ~Image();
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
 
     // Decodes with shrink-on-load and fits the picture inside width x height,
-    // keeping its aspect ratio, turned upright by its EXIF orientation.
+    // keeping its aspect ratio, turned upright by its EXIF orientation; a
+    // picture that already fits is not enlarged, transparency is laid on
+    // white. Throws Orvane::Exception for a file that cannot be decoded, a
+    // picture above MAX_PIXELS or a box that is not positive; true otherwise.
     bool resizeImage(int width, int height);
-    // type 0: JPEG, quality 85, metadata stripped.
+    // type 0: JPEG, quality 85, metadata stripped, of the resized picture.
+    // Throws Orvane::Exception before resizeImage or for another type.
     bool saveToRawData(int type, std::string& data);
 
+    // The resized picture's size; before resizeImage, the file's own size as
+    // it is shown (upright), read from its header. Throws Orvane::Exception
+    // when the header cannot be read.
     int width() const;
     int height() const;
 

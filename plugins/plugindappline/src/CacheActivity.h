@@ -1,0 +1,84 @@
+// The background run that renders a share's pictures into the host's image
+// cache, a thumbnail and a slide each, and reports every picture done to the
+// plug-in through the host's bus ("imageprecache"). It runs on a thread of
+// Poco's default pool; start, stop and the waits may come from any thread,
+// and stopping takes effect between two pictures.
+#pragma once
+
+#include <Poco/Activity.h>
+#include <Poco/Event.h>
+#include <atomic>
+#include <boost/shared_ptr.hpp>
+#include <string>
+#include <vector>
+
+#include "orvane/Message.h"
+
+namespace Orvane {
+namespace Cache {
+
+// Cache keys: the file name, with the size appended unless it is the default
+// (thumbnail 128, slide 800 x 600).
+std::string thumbKey(const std::string& stem, int side);
+std::string slideKey(const std::string& stem, int width, int height);
+// The file's modification time, UTC, in Poco's sortable form.
+std::string fileStamp(const std::string& path);
+// The picture as JPEG, fitted inside width x height; throws when it cannot
+// be rendered.
+std::string renderPicture(const std::string& path, int width, int height);
+
+class CacheActivity {
+public:
+    typedef boost::shared_ptr<std::vector<std::string>> PathList;
+
+    CacheActivity(PathList paths, int shareId, int thumbSize, int viewWidth, int viewHeight);
+    // Stops the run and waits until it has ended.
+    ~CacheActivity();
+    CacheActivity(const CacheActivity&) = delete;
+    CacheActivity& operator=(const CacheActivity&) = delete;
+
+    // The thread-pool task; start it with start(), not through this.
+    Poco::Activity<CacheActivity>& activity();
+    // On Poco's default thread pool; throws Poco::NoThreadAvailableException
+    // when the pool is full.
+    void start();
+    void stop();
+    // True from start() until the run has ended and let go of this object.
+    bool isRunning();
+    // Until the run has ended; false when it is still running after ms.
+    bool waitUntilEnded(long ms);
+    void waitUntilEnded();
+
+    void run();
+    void cacheImage(const std::string& path, int shareId);
+    void sendCachedImage(boost::shared_ptr<Data::Message>& msg);
+
+private:
+    // Poco's Activity reports "not running" a moment before it has finished
+    // with itself, so a waiter trusting it could free it too early. This one
+    // signals its end as the very last thing the pool thread does with it.
+    class Task : public Poco::Activity<CacheActivity> {
+    public:
+        Task(CacheActivity* owner, Callback method);
+        Poco::Event ended;
+
+    protected:
+        void run() override;
+    };
+
+    boost::shared_ptr<Data::Message> progressMessage(const std::string& path, int shareId) const;
+    // Both sizes into the folder's cache, each unless already there for
+    // the file's current stamp.
+    void renderBoth(const std::string& path);
+
+    PathList m_paths;
+    int m_shareId;
+    int m_thumbSize;
+    int m_viewWidth;
+    int m_viewHeight;
+    std::atomic<bool> m_started{false};
+    Task m_activity;
+};
+
+}  // namespace Cache
+}  // namespace Orvane
