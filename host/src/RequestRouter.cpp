@@ -12,6 +12,7 @@
 #include "StaticPage.h"
 #include "UploadHandler.h"
 #include "UrlPath.h"
+#include "WebDAVHandler.h"
 
 namespace Orvane {
 namespace Host {
@@ -55,9 +56,12 @@ Poco::Net::HTTPRequestHandler* RequestRouter::pluginHandler(
     parts.operation = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
     parts.rawPath = UrlPath::normalize(raw);
     parts.query = UrlPath::normalize(query, "?");
-    // Multipart uploads stream to disk; every other request is a message.
+    // Multipart uploads stream to disk and WebDAV on shares is served by the
+    // host after asking the plug-in; every other request is a message.
     if (UploadHandler::wants(request, parts))
         return new UploadHandler(m_context, parts);
+    if (WebDAVHandler::wants(request, parts))
+        return new WebDAVHandler(m_context, parts);
     return new PluginRequestHandler(m_context, parts);
 }
 

@@ -1,5 +1,6 @@
 #include "WebDAVCopyMove.h"
 
+#include <Poco/File.h>
 #include <Poco/Logger.h>
 #include <dirent.h>
 #include <errno.h>
@@ -132,10 +133,13 @@ bool WebDAVCopyMove::prepare(WebDAVExchange& x, bool isMove, bool& replaced) {
         x.status(HTTPResponse::HTTP_FORBIDDEN);
         return false;
     }
+    // A false If header is told before a missing lock token.
+    if (!x.ifHolds())
+        return false;
     WebDAVLocks& locks = WebDAVLocks::instance();
     if (isMove && !x.ownsLocks(locks.protecting(from, true, true)))
         return false;
-    return x.ownsLocks(locks.protecting(to, true, true)) && x.ifHolds();
+    return x.ownsLocks(locks.protecting(to, true, true));
 }
 
 void WebDAVCopyMove::copy(WebDAVExchange& x) {

@@ -53,6 +53,13 @@ void WebDAVHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
                              "Too many wrong credentials from your address. Try again later.");
             return;
         }
+        // A fragment never belongs in a request: a client that sends one
+        // would act on another resource than it names.
+        if (request.getURI().find('#') != std::string::npos) {
+            dropBody(request, response);
+            HttpErrors::send(response, HTTPResponse::HTTP_BAD_REQUEST);
+            return;
+        }
         WebDAVTarget target;
         if (ask(request, response, target))
             serve(request, response, target);

@@ -15,8 +15,8 @@ using Poco::Net::HTTPResponse;
 
 namespace {
 
-std::string href(const std::string& path) {
-    return "<D:href>" + WebDAVXml::escape(WebDAVXml::encodePath(path)) + "</D:href>";
+std::string href(const std::string& text) {
+    return "<D:href>" + WebDAVXml::escape(text) + "</D:href>";
 }
 
 bool parentExists(const std::string& path) {
@@ -58,7 +58,7 @@ std::string WebDAVLocking::activeLock(const WebDAVLock& lock) {
         xml += "<D:owner>" + lock.owner + "</D:owner>";
     xml += "<D:timeout>Second-" + std::to_string(lock.secondsLeft()) + "</D:timeout>";
     xml += "<D:locktoken>" + href(lock.token) + "</D:locktoken>";
-    xml += "<D:lockroot>" + href(lock.root) + "</D:lockroot></D:activelock>";
+    xml += "<D:lockroot>" + href(WebDAVXml::encodePath(lock.root)) + "</D:lockroot></D:activelock>";
     return xml;
 }
 

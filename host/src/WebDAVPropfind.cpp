@@ -282,7 +282,7 @@ void WebDAVPropfind::proppatch(WebDAVExchange& x) {
         x.status(HTTPResponse::HTTP_NOT_FOUND);
         return;
     }
-    if (!x.ownsLocks(WebDAVLocks::instance().covering(x.target.path)) || !x.ifHolds())
+    if (!x.ifHolds() || !x.ownsLocks(WebDAVLocks::instance().covering(x.target.path)))
         return;
     bool protectedProp = false;
     for (const auto& c : changes)

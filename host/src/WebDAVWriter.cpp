@@ -74,7 +74,7 @@ void WebDAVWriter::put(WebDAVExchange& x) {
         x.status(HTTPResponse::HTTP_CONFLICT);
         return;
     }
-    if (!ownsLocksFor(x, path, false, !info.exists) || !x.ifHolds())
+    if (!x.ifHolds() || !ownsLocksFor(x, path, false, !info.exists))
         return;
     try {
         TempFile file(parentOf(path));
@@ -113,7 +113,7 @@ void WebDAVWriter::mkcol(WebDAVExchange& x) {
         x.status(HTTPResponse::HTTP_CONFLICT);
         return;
     }
-    if (!ownsLocksFor(x, path, false, true) || !x.ifHolds())
+    if (!x.ifHolds() || !ownsLocksFor(x, path, false, true))
         return;
     if (::mkdir(path.c_str(), 0755) != 0) {
         x.status(errno == ENOSPC ? HTTPResponse::HTTP_INSUFFICIENT_STORAGE
@@ -136,7 +136,7 @@ void WebDAVWriter::remove(WebDAVExchange& x) {
         x.status(HTTPResponse::HTTP_FORBIDDEN);
         return;
     }
-    if (!ownsLocksFor(x, path, true, true) || !x.ifHolds())
+    if (!x.ifHolds() || !ownsLocksFor(x, path, true, true))
         return;
     try {
         removeTree(path);

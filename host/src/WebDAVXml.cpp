@@ -17,6 +17,7 @@ using Poco::XML::Node;
 namespace {
 
 const char* const XML_NS = "http://www.w3.org/XML/1998/namespace";
+const char* const XMLNS_NS = "http://www.w3.org/2000/xmlns/";
 
 bool isUnreserved(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -28,7 +29,9 @@ bool isUnreserved(unsigned char c) {
 Poco::XML::AutoPtr<Poco::XML::Document> WebDAVXml::parse(const std::string& body) {
     Poco::XML::DOMParser parser;
     parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, true);
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACE_PREFIXES, false);
+    // Without the prefixes, this parser keeps the outer default namespace
+    // for an element that undeclares it with xmlns="".
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACE_PREFIXES, true);
     parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_GENERAL_ENTITIES, false);
     parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_PARAMETER_ENTITIES, false);
     try {
@@ -88,6 +91,9 @@ void WebDAVXml::write(const Node* node, std::string& out, int& counter) {
     Poco::XML::NamedNodeMap* attrs = node->attributes();
     for (unsigned long i = 0; attrs && i < attrs->length(); ++i) {
         const Node* a = attrs->item(i);
+        const std::string& qname = a->nodeName();
+        if (qname == "xmlns" || qname.compare(0, 6, "xmlns:") == 0 || a->namespaceURI() == XMLNS_NS)
+            continue;  // each element declares what it uses itself
         std::string name = a->localName().empty() ? a->nodeName() : a->localName();
         if (a->namespaceURI() == XML_NS) {
             name = "xml:" + name;
@@ -95,8 +101,6 @@ void WebDAVXml::write(const Node* node, std::string& out, int& counter) {
             const std::string prefix = "n" + std::to_string(counter++);
             declarations += " xmlns:" + prefix + "=\"" + escape(a->namespaceURI()) + "\"";
             name = prefix + ":" + name;
-        } else if (name.compare(0, 5, "xmlns") == 0) {
-            continue;
         }
         attributes += " " + name + "=\"" + escape(a->getNodeValue()) + "\"";
     }

@@ -1,5 +1,6 @@
 // Who may do what over HTTP: the owner's token and cookie, guests by Basic
 // credentials and by the sign-in cookie, silent refusals, limits.
+#include <Poco/File.h>
 #include <gtest/gtest.h>
 
 #include <Poco/Base64Encoder.h>
@@ -161,7 +162,9 @@ TEST_F(Access, LargeFormPostIs413) {
 TEST_F(Access, OtherMethodsAreRefused) {
     HttpClient http = host->client();
     Answer put = http.send("PUT", host->sharePath + "new.txt", "data", {});
-    EXPECT_EQ(405, put.status);
+    EXPECT_EQ(403, put.status);  // public share: WebDAV reads, never writes
+    EXPECT_FALSE(Poco::File(host->demoDir + "/new.txt").exists());
+    EXPECT_EQ(405, http.send("PUT", "/app/dapplinepro/new.txt", "data", {}).status);
 }
 
 // Its own host: the block it provokes would stop the other tests.

@@ -10,7 +10,12 @@
 #include <Poco/Net/HTTPRequest.h>
 #include <tinyxml.h>
 
+#include <stdlib.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <set>
+#include <utility>
 
 #include "Dappline.h"
 #include "DapplineDB.h"
@@ -158,10 +163,19 @@ void DapplinePlugin::onSetAllowPublicAccess(const void*, MessagePtr& msg) {
     sendSyncResponse(msg, result);
 }
 
-// Sums the regular, non-hidden files below the folder. Links to folders are
-// not followed: one pointing back up the tree would never end, and one
-// pointing elsewhere would count files outside the share.
-std::int64_t DapplinePlugin::getSharedFolderSize(std::string folder) {
+namespace {
+
+// Folders already counted, by device and inode.
+typedef std::set<std::pair<dev_t, ino_t>> VisitedFolders;
+
+bool firstVisit(const std::string& folder, VisitedFolders& visited) {
+    struct stat info;
+    if (::stat(folder.c_str(), &info) != 0)
+        return false;
+    return visited.insert(std::make_pair(info.st_dev, info.st_ino)).second;
+}
+
+std::int64_t folderSize(const std::string& folder, VisitedFolders& visited) {
     std::int64_t total = 0;
     Poco::DirectoryIterator end;
     for (Poco::DirectoryIterator it(folder); it != end; ++it) {
@@ -170,8 +184,8 @@ std::int64_t DapplinePlugin::getSharedFolderSize(std::string folder) {
             if (entry.isHidden())
                 continue;
             if (entry.isDirectory()) {
-                if (!entry.isLink())
-                    total += getSharedFolderSize(entry.path());
+                if (firstVisit(entry.path(), visited))
+                    total += folderSize(entry.path(), visited);
             } else if (entry.isFile()) {
                 total += static_cast<std::int64_t>(Poco::File(folder + "/" + it.name()).getSize());
             }
@@ -180,6 +194,27 @@ std::int64_t DapplinePlugin::getSharedFolderSize(std::string folder) {
         }
     }
     return total;
+}
+
+}  // namespace
+
+// Sums the regular, non-hidden files below the folder. Links to folders are
+// followed, but never into a folder counted already or into one that holds
+// the starting folder (a link back up): each folder counts once, and a loop
+// ends.
+std::int64_t DapplinePlugin::getSharedFolderSize(std::string folder) {
+    VisitedFolders visited;
+    char* real = ::realpath(folder.c_str(), nullptr);
+    std::string physical = real ? real : folder;
+    std::free(real);
+    for (;;) {
+        firstVisit(physical, visited);
+        const std::string::size_type slash = physical.rfind('/');
+        if (slash == std::string::npos || physical == "/")
+            break;
+        physical = slash == 0 ? "/" : physical.substr(0, slash);
+    }
+    return folderSize(folder, visited);
 }
 
 }  // namespace Dappline
