@@ -12,7 +12,7 @@ deps:
 	@scripts/install-deps
 
 $(BUILD_RELEASE)/build.ninja:
-	cmake -S . -B $(BUILD_RELEASE) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD_RELEASE) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DORVANE_TESTS=OFF
 
 $(BUILD_TEST)/build.ninja:
 	cmake -S . -B $(BUILD_TEST) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
