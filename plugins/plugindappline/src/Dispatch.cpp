@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "DapplinePlugin.h"
+#include "PagePieces.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
@@ -61,33 +62,6 @@ MessagePtr newAnswer(const MessagePtr& request, const std::string& body) {
     answer->setRawData(body);
     (*answer)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] = requestToken(request);
     return answer;
-}
-
-std::string escapeHTML(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
 }
 
 std::string notFoundPage(const std::string& product) {
@@ -224,7 +198,7 @@ std::string DapplinePlugin::getErrorHTML(const std::string& message) {
     const std::string product = getProductName();
     if (message.empty())
         return notFoundPage(product);
-    const std::string shown = escapeHTML(message);
+    const std::string shown = Page::escapeHTML(message);
     std::string page = "<html><head><title>Orvane - Dappline Error</title>";
     page += "<style type=\"text/css\">" + m_css + "</style></head><body>";
     page += "<!-- MESSAGE:" + shown + "-->";
