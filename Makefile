@@ -1,12 +1,15 @@
 # Two commands matter: `make run` and `make test` (see README.md).
 BUILD_RELEASE := build/release
 BUILD_TEST    := build/test
+BUILD_TSAN    := build/tsan
+BUILD_FUZZ    := build/fuzz
+FUZZ_SECONDS  ?= 60
 CMAKE_FLAGS   := -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 PROFILE       ?= var/profile
 PORT          ?= 8080
 DEMO          ?= var/demo
 
-.PHONY: run test bench deps release testbuild clean format
+.PHONY: run test bench fuzz deps release testbuild tsanbuild fuzzbuild clean format
 
 deps:
 	@scripts/install-deps
@@ -17,17 +20,38 @@ $(BUILD_RELEASE)/build.ninja:
 $(BUILD_TEST)/build.ninja:
 	cmake -S . -B $(BUILD_TEST) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
 
+# ThreadSanitizer tree: only the concurrency and crash suites with the host
+# and plug-in they drive.
+$(BUILD_TSAN)/build.ninja:
+	cmake -S . -B $(BUILD_TSAN) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_TSAN=ON -DORVANE_TEST_SET=stress
+
+# libFuzzer needs clang.
+$(BUILD_FUZZ)/build.ninja:
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_TESTS=OFF -DORVANE_FUZZ=ON
+
 release: deps $(BUILD_RELEASE)/build.ninja
 	cmake --build $(BUILD_RELEASE)
 
 testbuild: deps $(BUILD_TEST)/build.ninja
 	cmake --build $(BUILD_TEST)
 
+tsanbuild: deps $(BUILD_TSAN)/build.ninja
+	cmake --build $(BUILD_TSAN)
+
+fuzzbuild: deps $(BUILD_FUZZ)/build.ninja
+	cmake --build $(BUILD_FUZZ)
+
 run: release
 	@scripts/run-demo $(BUILD_RELEASE) $(PROFILE) $(PORT) $(DEMO)
 
-test: testbuild
+test: testbuild tsanbuild fuzzbuild
 	cd $(BUILD_TEST) && ctest --output-on-failure --timeout 600
+	cd $(BUILD_TSAN) && ctest --output-on-failure --timeout 900
+	cd $(BUILD_FUZZ) && ctest --output-on-failure --timeout 600
+
+fuzz: fuzzbuild
+	@if [ -x scripts/run-fuzz ]; then scripts/run-fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS); \
+	else echo "fuzz: no harnesses yet"; fi
 
 bench: release
 	@if [ -x scripts/run-bench ]; then scripts/run-bench $(BUILD_RELEASE); \

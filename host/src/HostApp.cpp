@@ -99,6 +99,7 @@ void HostApp::startServices() {
     m_sync.start();
     m_timer.start();
     m_users.start();
+    m_explorer.start();
 }
 
 void HostApp::startPlugins() {
@@ -149,6 +150,7 @@ void HostApp::stopAll() {
         m_plugins->shutdown();
     Orvane::stopDeferredDispatcher();
     m_plugins.reset();
+    m_explorer.stop();
     m_users.stop();
     m_sync.stop();
     if (m_profileLoaded) {

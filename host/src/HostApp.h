@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "ExplorerService.h"
 #include "FrontContext.h"
 #include "HostOptions.h"
 #include "HttpFront.h"
@@ -41,6 +42,7 @@ private:
     SyncProxyService m_sync;
     TimerService m_timer;
     UserManagerService m_users;
+    ExplorerService m_explorer;
     HttpFront m_front;
     std::unique_ptr<PluginLoader> m_plugins;
     bool m_profileLoaded = false;

@@ -6,6 +6,7 @@
 
 #include "ErrorHandler.h"
 #include "GuestLogin.h"
+#include "OwnerApi.h"
 #include "OwnerLogin.h"
 #include "PluginRequestHandler.h"
 #include "ShortLinkHandler.h"
@@ -77,8 +78,11 @@ Poco::Net::HTTPRequestHandler* RequestRouter::hostHandler(const std::string& pat
         return new OwnerLogin(m_context, OwnerLogin::LOGIN);
     if (path == "/ui/owner/logout")
         return new OwnerLogin(m_context, OwnerLogin::LOGOUT);
-    if (path == "/ui/guest") {
-        return new ErrorHandler(HTTPResponse::HTTP_MOVED_PERMANENTLY, "", "/ui/guest/");
+    static const std::string ownerApi = "/ui/owner/api/";
+    if (path.compare(0, ownerApi.size(), ownerApi) == 0)
+        return new OwnerApi(m_context, path.substr(ownerApi.size()));
+    if (path == "/ui/guest" || path == "/ui/owner" || path == "/ui/core") {
+        return new ErrorHandler(HTTPResponse::HTTP_MOVED_PERMANENTLY, "", path + "/");
     }
     const std::string file = StaticPage::fileFor(path);
     if (!file.empty())

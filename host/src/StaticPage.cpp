@@ -15,24 +15,65 @@ namespace Host {
 
 using Poco::Net::HTTPResponse;
 
+namespace {
+// A file name a page area may hold: letters, digits, "-", "_" and one or more
+// "." not at the start, so no request can climb out of its area or reach a
+// hidden file.
+bool plainName(const std::string& name) {
+    if (name.empty() || name[0] == '.' || name.size() > 64)
+        return false;
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+}  // namespace
+
 std::string StaticPage::fileFor(const std::string& path) {
     static const std::map<std::string, std::string> pages = {
-        {"/", "index.html"},          {"/index.html", "index.html"},
-        {"/ui/guest/", "guest.html"}, {"/ui/guest/guest.js", "guest.js"},
+        {"/", "index.html"},
+        {"/index.html", "index.html"},
         {"/ui/host.css", "host.css"},
     };
     auto it = pages.find(path);
-    return it == pages.end() ? std::string() : it->second;
+    if (it != pages.end())
+        return it->second;
+    // The page areas: /ui/<area>/ is the area's index.html, /ui/<area>/<file>
+    // one flat file of www/<area>/.
+    static const char* const areas[] = {"core", "guest", "owner", "common"};
+    for (const char* area : areas) {
+        const std::string prefix = std::string("/ui/") + area + "/";
+        if (path.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string name = path.substr(prefix.size());
+        if (name.empty() || name == "index.html")
+            return std::string(area) + "/index.html";
+        return plainName(name) ? std::string(area) + "/" + name : std::string();
+    }
+    return std::string();
 }
 
 std::string StaticPage::contentType(const std::string& file) {
-    if (file.size() > 5 && file.compare(file.size() - 5, 5, ".html") == 0) {
-        return "text/html; charset=utf-8";
+    static const std::pair<const char*, const char*> types[] = {
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".json", "application/json"},
+    };
+    for (const auto& type : types) {
+        if (endsWith(file, type.first))
+            return type.second;
     }
-    if (file.size() > 3 && file.compare(file.size() - 3, 3, ".js") == 0) {
-        return "text/javascript; charset=utf-8";
-    }
-    return "text/css; charset=utf-8";
+    return "application/octet-stream";
 }
 
 StaticPage::StaticPage(const std::string& wwwDir, const std::string& file)

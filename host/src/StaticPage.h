@@ -1,6 +1,8 @@
 // The host's own pages from its www folder: "/" (pointing at the guest
-// sign-in) and the guest sign-in page with its script and style. A fixed
-// list, so no request can name another file. One object per request.
+// sign-in), the shared style, and the page areas /ui/core/ (the explorer),
+// /ui/guest/, /ui/owner/ and /ui/common/, each a flat folder of www/ with
+// plain file names only, so no request can name a file outside them. One
+// object per request.
 #pragma once
 
 #include <Poco/Net/HTTPRequestHandler.h>

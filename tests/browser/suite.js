@@ -19,6 +19,8 @@ const path = require('path');
 
 const { Host, poll } = require('./host');
 const media = require('./media');
+// Checks of the host's own pages, each module adding its list.
+const PAGE_SUITES = [require('./explorer'), require('./owner')];
 
 const CHROMIUM = process.env.ORVANE_CHROMIUM || '/usr/bin/chromium';
 const CHROMIUM_ARGS = [
@@ -460,6 +462,7 @@ async function main() {
       ['music play list, playing and the next song', () => music(session, host)],
       ['zip window shows progress and the zip arrives', () => zipWindow(session, host)],
     ];
+    for (const suite of PAGE_SUITES) checks.push(...suite.checks({ session, host, folders, root }));
     for (const [name, run] of checks) {
       try {
         await run();

@@ -1,0 +1,37 @@
+// "explorer" on the bus: carries out the file operations that a plug-in has
+// checked against its shares and passed on ("createfolder", "renamefile",
+// "deletefile", "copyfile", "renameormove", "fileexists", and "START_UPLOAD"
+// for the explorer's uploads), each only when "GUESTACCESS"/"ALLOW" is 1,
+// answering the waiting request with the host's result XML, else 403.
+// Requests arrive on bus threads, several at once; the service keeps no
+// state besides its registration.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <string>
+
+#include "orvane/Dispatcher.h"
+
+namespace Orvane {
+namespace Host {
+
+class ExplorerService {
+public:
+    typedef boost::shared_ptr<Data::Message> MessagePtr;
+
+    ExplorerService();
+    ~ExplorerService();
+
+    // Registers as "explorer"; throws Orvane::Exception when the name is taken.
+    void start();
+    void stop();
+
+private:
+    void onMessage(const void* sender, MessagePtr& msg);
+
+    boost::shared_ptr<System::MessageEventInfo> m_event;
+    bool m_started = false;
+};
+
+}  // namespace Host
+}  // namespace Orvane
