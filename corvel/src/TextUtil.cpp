@@ -245,5 +245,19 @@ std::string xmlEscape(const std::string& text) {
     return out;
 }
 
+std::string htmlEscape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\'')
+            out += "&#39;";
+        else if (c == '&' || c == '<' || c == '>' || c == '"')
+            appendEscapedAscii(c, out);
+        else
+            out += c;
+    }
+    return out;
+}
+
 }  // namespace Util
 }  // namespace Orvane

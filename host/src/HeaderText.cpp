@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "orvane/Util.h"
+
 namespace Orvane {
 namespace Host {
 
@@ -76,29 +78,7 @@ std::string HeaderText::basicChallenge(const std::string& realm) {
 }
 
 std::string HeaderText::html(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    return Util::htmlEscape(text);
 }
 
 // Printable ASCII only; quotes, backslashes and percent signs (which some

@@ -60,6 +60,9 @@ std::string readableFileSize(std::int64_t bytes, int decimals);
 // not even as references, and are dropped; bytes that are not well-formed
 // UTF-8 become U+FFFD, so that one odd file name cannot spoil a whole answer.
 std::string xmlEscape(const std::string& text);
+// Escapes & < > " ' for HTML text and attributes (' as &#39;, which every
+// browser reads, unlike &apos; in old HTML); other bytes pass unchanged.
+std::string htmlEscape(const std::string& text);
 
 // Time. Local display form is YYYY-MM-DD HH:MM in the local zone.
 std::string localNiceTimeStrFromUTCTime(const Poco::Timestamp& utc);

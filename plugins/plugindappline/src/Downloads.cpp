@@ -11,6 +11,7 @@
 #include <Poco/UUID.h>
 
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/HTTPUtil.h"
@@ -24,18 +25,6 @@ namespace Dappline {
 namespace {
 
 using namespace Defs;
-
-std::string requestField(const MessagePtr& msg, const char* field) {
-    const Data::VariantRow* req = msg->findSection(HTTP::MS_HTTP_REQ);
-    return req ? req->getString(field) : std::string();
-}
-
-std::string queryValue(const MessagePtr& msg, const std::string& name) {
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET,
-                                   "/form?" + requestField(msg, HTTP::S_HTTP_REQ_REQUEST));
-    Poco::Net::HTMLForm form(request);
-    return form.get(name, "");
-}
 
 std::string tokenOf(const MessagePtr& msg) {
     const Data::VariantRow* sync = msg->findSection(Sync::MS_SYNC);

@@ -17,6 +17,7 @@
 #include "Dappline.h"
 #include "DapplineDB.h"
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/HTTPUtil.h"
 #include "orvane/Util.h"
@@ -37,13 +38,6 @@ const char* const NO_IMAGES = "<images></images>";
 
 Poco::Logger& log() {
     return Poco::Logger::get("Dapplinepro");
-}
-
-void loadQuery(const MessagePtr& msg, Poco::Net::HTMLForm& form) {
-    const Data::VariantRow* row = msg->findSection(HTTP::MS_HTTP_REQ);
-    const std::string query = row ? row->getString(HTTP::S_HTTP_REQ_REQUEST) : "";
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query);
-    form.load(request);
 }
 
 bool isHidden(const std::string& name) {
@@ -89,7 +83,7 @@ void forwardToUserManager(DapplinePlugin& plugin, MessagePtr& msg, const char* p
     std::string value;
     try {
         Poco::Net::HTMLForm form;
-        loadQuery(msg, form);
+        loadQueryForm(msg, form);
         value = form.get(parameter);
     } catch (const Poco::Exception&) {
         log().debug(msg->operation + ": no " + parameter + " given");
@@ -133,7 +127,7 @@ void DapplinePlugin::onStartCaching(const void*, MessagePtr& msg) {
     bool started = false;
     try {
         Poco::Net::HTMLForm form;
-        loadQuery(msg, form);
+        loadQueryForm(msg, form);
         DapplinePtr share = m_db->getShareByName(form.get("sharename"));
         const std::string location =
             share ? Util::convertPathToNative(share->shareLocation) : std::string();

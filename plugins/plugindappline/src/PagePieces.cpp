@@ -15,6 +15,7 @@
 #include "DapplinePlugin.h"
 #include "orvane/Customization.h"
 #include "orvane/Defs.h"
+#include "orvane/PathWithin.h"
 #include "orvane/PoManager.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/Util.h"
@@ -86,30 +87,7 @@ std::string tabLink(const std::string& id, const std::string& base, const std::s
 }  // namespace
 
 std::string escapeHTML(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    return Util::htmlEscape(text);
 }
 
 std::string escapeJSString(const std::string& text) {
@@ -244,7 +222,9 @@ std::vector<FolderEntry> allowedEntries(const std::string& folder) {
         entry.name = it.name();
         entry.path = it.path().toString();
         try {
-            if (!Util::isAllowedPath(entry.path, false, true) || !Util::isAllowedFile(entry.path))
+            // A link is listed only when it leads below the listed folder.
+            if (!Util::isAllowedPath(entry.path, false, true) || !Util::isAllowedFile(entry.path) ||
+                !Util::isPathWithinResolved(entry.path, folder))
                 continue;
             entry.isDirectory = it->isDirectory();
             entry.isHidden = it->isHidden();

@@ -1,6 +1,7 @@
 // The transfer history, the plug-in's status and settings, the public switch
 // of a share, and the size of a shared folder.
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
@@ -32,13 +33,6 @@ namespace {
 // library, so it cannot be called from here.
 const char* const PLUGIN_VERSION = "13.89.0.32926";
 const char* const DEFAULT_HEADER = "DEFAULT_IMAGE";
-
-void loadQueryForm(const MessagePtr& msg, Poco::Net::HTMLForm& form) {
-    const Data::VariantRow* row = msg->findSection(Defs::HTTP::MS_HTTP_REQ);
-    const std::string query = row ? row->getString(Defs::HTTP::S_HTTP_REQ_REQUEST) : "";
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query);
-    form.load(request);
-}
 
 void logHandlerError(const std::string& handler, const Poco::Exception& e) {
     Poco::Logger::get("Dapplinepro")

@@ -1,6 +1,7 @@
 // The owner's share list and the operations that create, change and remove
 // shares, plus the guest user's own list of shares.
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
@@ -27,22 +28,6 @@ namespace Dappline {
 namespace {
 
 const char* const NO_SHARES = "<shares></shares>";
-
-std::string queryText(const MessagePtr& msg) {
-    const Data::VariantRow* row = msg->findSection(Defs::HTTP::MS_HTTP_REQ);
-    return row ? row->getString(Defs::HTTP::S_HTTP_REQ_REQUEST) : std::string();
-}
-
-std::string bodyText(const MessagePtr& msg) {
-    return msg->getRawData() ? msg->getRawData()->toString() : std::string();
-}
-
-// Query strings and form bodies are both read as the query of a GET request,
-// so the two ways of calling decode alike.
-void loadForm(const std::string& text, Poco::Net::HTMLForm& form) {
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + text);
-    form.load(request);
-}
 
 int intParam(const Poco::Net::HTMLForm& form, const std::string& name, int fallback) {
     return form.has(name) ? std::atoi(form.get(name).c_str()) : fallback;
@@ -96,7 +81,7 @@ void DapplinePlugin::onGetSharesForFilter(const void*, MessagePtr& msg) {
     std::string result = NO_SHARES;
     try {
         Poco::Net::HTMLForm form;
-        loadForm(queryText(msg), form);
+        loadQueryForm(msg, form);
         const std::string location = form.get("location", "");
         const int userId = intParam(form, "userid", -1);
         std::list<int> userShares;
@@ -210,7 +195,7 @@ void DapplinePlugin::onDeleteShare(const void*, MessagePtr& msg) {
     std::string result = Util::HTTP::getXMLResult("deleteshare", false, "");
     try {
         Poco::Net::HTMLForm form;
-        loadForm(queryText(msg), form);
+        loadQueryForm(msg, form);
         if (form.has("shareid")) {
             DapplinePtr share = m_db->getShare(std::atoi(form.get("shareid").c_str()));
             if (share) {

@@ -1,6 +1,7 @@
 // Sending a share's link by e-mail, and the links the owner puts into such a
 // mail: the public one and one that works inside the local network.
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
@@ -24,20 +25,6 @@ namespace Dappline {
 namespace {
 
 const std::string::size_type MAX_SUBJECT_NAME = 15;
-
-void loadForm(const std::string& text, Poco::Net::HTMLForm& form) {
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + text);
-    form.load(request);
-}
-
-std::string queryText(const MessagePtr& msg) {
-    const Data::VariantRow* row = msg->findSection(Defs::HTTP::MS_HTTP_REQ);
-    return row ? row->getString(Defs::HTTP::S_HTTP_REQ_REQUEST) : std::string();
-}
-
-std::string bodyText(const MessagePtr& msg) {
-    return msg->getRawData() ? msg->getRawData()->toString() : std::string();
-}
 
 void logHandlerError(const std::string& handler, const Poco::Exception& e) {
     Poco::Logger::get("Dapplinepro")
@@ -149,7 +136,7 @@ void DapplinePlugin::onGetURLForEmail(const void*, MessagePtr& msg) {
     std::string result = Util::HTTP::getXMLResult("geturlforemail", false, "");
     try {
         Poco::Net::HTMLForm form;
-        loadForm(queryText(msg), form);
+        loadForm(requestField(msg, Defs::HTTP::S_HTTP_REQ_REQUEST), form);
         DapplinePtr share = m_db->getShareByName(Util::trim(form.get("sharename")));
         result = share ? share->getURL(false) : "";
     } catch (const Poco::Exception& e) {
@@ -165,7 +152,7 @@ void DapplinePlugin::onGetPrivateURLForEmail(const void*, MessagePtr& msg) {
     try {
         const std::string base = localBaseURL();
         Poco::Net::HTMLForm form;
-        loadForm(queryText(msg), form);
+        loadForm(requestField(msg, Defs::HTTP::S_HTTP_REQ_REQUEST), form);
         DapplinePtr share = m_db->getShareByName(Util::trim(form.get("sharename")));
         if (!share) {
             result = "";

@@ -15,10 +15,13 @@
 #include "DapplineDB.h"
 #include "DapplineHistory.h"
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 #include "PagePieces.h"
+#include "ShareAddress.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/HTTPUtil.h"
+#include "orvane/PathWithin.h"
 #include "orvane/PoManager.h"
 #include "orvane/Util.h"
 
@@ -38,28 +41,6 @@ struct ShareRequest {
     bool writeAccess = false;
     std::string path;  // native
 };
-
-std::string requestField(const MessagePtr& msg, const char* field) {
-    const Data::VariantRow* req = msg->findSection(HTTP::MS_HTTP_REQ);
-    return req ? req->getString(field) : std::string();
-}
-
-void parseQuery(const MessagePtr& msg, Poco::Net::HTMLForm& form) {
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET,
-                                   "/form?" + requestField(msg, HTTP::S_HTTP_REQ_REQUEST));
-    form.load(request);
-}
-
-// The address must be "share/" + name [+ "/" + path] and must not climb out
-// of the share's folder.
-bool splitAddress(const std::string& operation, std::string& shareName, std::string& subPath) {
-    if (operation.find("..") != std::string::npos)
-        return false;
-    if (operation.find('/') != 5)
-        return false;
-    splitIntoParts(operation.substr(6), shareName, subPath);
-    return !shareName.empty();
-}
 
 std::string slashPage(const std::string& fullURL) {
     const std::string product = Page::escapeHTML(getProductName());
@@ -139,7 +120,7 @@ void answerFile(DapplinePlugin& plugin, MessagePtr& msg, const ShareRequest& req
 // Address, share, expiry and visitor; false once the request is answered.
 bool resolveShare(DapplinePlugin& plugin, MessagePtr& msg, ShareRequest& req) {
     DapplineDB& db = *plugin.database();
-    if (!splitAddress(msg->operation, req.shareName, req.subPath) ||
+    if (!splitShareAddress(msg->operation, req.shareName, req.subPath) ||
         !(req.share = db.getShareByName(req.shareName))) {
         plugin.sendSyncHTTPResponse(msg, plugin.getErrorHTML(""), 200);
         return false;
@@ -159,6 +140,11 @@ bool resolveShare(DapplinePlugin& plugin, MessagePtr& msg, ShareRequest& req) {
     if (!req.subPath.empty())
         path += "/" + req.subPath;
     req.path = Util::convertPathToNative(path);
+    // A link in the shared folder that leads out of it is as good as absent.
+    if (!Util::isPathWithinResolved(req.path, req.share->shareLocation)) {
+        plugin.sendSyncHTTPResponse(msg, plugin.getErrorHTML(""), 404);
+        return false;
+    }
     return true;
 }
 
@@ -180,7 +166,7 @@ void handleShareRequest(DapplinePlugin& plugin, const void* sender, MessagePtr& 
         return;
     }
     Poco::Net::HTMLForm form;
-    parseQuery(msg, form);
+    loadQueryForm(msg, form);
     ShareRequest req;
     if (!resolveShare(plugin, msg, req))
         return;

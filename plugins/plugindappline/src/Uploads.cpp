@@ -17,10 +17,12 @@
 #include "DapplineDB.h"
 #include "DapplineHistory.h"
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUser.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/MessageUtil.h"
+#include "orvane/PathWithin.h"
 #include "orvane/PoManager.h"
 #include "orvane/Util.h"
 
@@ -43,17 +45,6 @@ std::string T(const std::string& english) {
 
 const Data::VariantRow* requestSection(const MessagePtr& msg) {
     return msg->findSection(HTTP::MS_HTTP_REQ);
-}
-
-std::string requestField(const MessagePtr& msg, const char* field) {
-    const Data::VariantRow* req = requestSection(msg);
-    return req ? req->getString(field) : std::string();
-}
-
-void parseQuery(const MessagePtr& msg, Poco::Net::HTMLForm& form) {
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET,
-                                   "/form?" + requestField(msg, HTTP::S_HTTP_REQ_REQUEST));
-    form.load(request);
 }
 
 std::string utcNowSortable() {
@@ -126,7 +117,7 @@ void DapplinePlugin::onStartUpload(const void*, MessagePtr& msg) {
         return refuse("Too many Bad Login Attempts");
     }
     Poco::Net::HTMLForm form;
-    parseQuery(msg, form);
+    loadQueryForm(msg, form);
     const std::string dirName = form.get("dirname", "");
     DapplinePtr share = m_db->getShareByName(form.get("sharename", ""));
     if (!share)
@@ -146,7 +137,9 @@ void DapplinePlugin::onStartUpload(const void*, MessagePtr& msg) {
     std::string ignoredShare, relative;
     splitIntoParts(dirName, ignoredShare, relative);
     const std::string target = share->shareLocation + "/" + relative;
-    if (target.find("..") != std::string::npos)
+    // Nor may a link in the shared folder take the files out of it.
+    if (target.find("..") != std::string::npos ||
+        !Util::isPathWithinResolved(target, share->shareLocation))
         return refuse("Bad Params");
     std::string failure;
     const std::string folder = prepareTarget(Util::convertPathToNative(target), failure);
@@ -160,7 +153,7 @@ void DapplinePlugin::onFinishUpload(const void*, MessagePtr& msg) {
     if (!passSourceGate(msg))
         return;
     Poco::Net::HTMLForm form;
-    parseQuery(msg, form);
+    loadQueryForm(msg, form);
     std::string shareName = form.get("sharename", "");
     const Data::VariantRow* req = requestSection(msg);
     if (shareName.empty() && req && req->hasField(HTTP::S_HTTP_REQ_SHARENAME))
@@ -184,7 +177,7 @@ void DapplinePlugin::onFinishUpload(const void*, MessagePtr& msg) {
 
 void DapplinePlugin::onStartGuestUpload(const void*, MessagePtr& msg) {
     Poco::Net::HTMLForm form;
-    parseQuery(msg, form);
+    loadQueryForm(msg, form);
     // A missing "path" throws to the operation table, which logs it.
     const std::string path = form.get("path");
     bool write = false;

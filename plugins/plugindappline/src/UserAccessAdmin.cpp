@@ -1,5 +1,6 @@
 // Which host guest users may open a share, and whether they may write to it.
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/HTMLForm.h>
@@ -17,13 +18,6 @@ namespace Dappline {
 namespace {
 
 const char* const NO_USERS = "<users></users>";
-
-void loadQueryForm(const MessagePtr& msg, Poco::Net::HTMLForm& form) {
-    const Data::VariantRow* row = msg->findSection(Defs::HTTP::MS_HTTP_REQ);
-    const std::string query = row ? row->getString(Defs::HTTP::S_HTTP_REQ_REQUEST) : "";
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query);
-    form.load(request);
-}
 
 int idParam(const Poco::Net::HTMLForm& form, const std::string& name) {
     return form.has(name) ? std::atoi(form.get(name).c_str()) : 0;

@@ -20,6 +20,7 @@
 #include "DapplineDB.h"
 #include "DapplineHistory.h"
 #include "DapplinePlugin.h"
+#include "MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/HTTPUtil.h"
@@ -35,14 +36,6 @@ typedef boost::shared_ptr<CompressFolderActivity> JobPtr;
 
 std::string T(const std::string& text) {
     return PoManager().getTranslation(text);
-}
-
-std::string queryValue(const MessagePtr& msg, const std::string& name) {
-    const Data::VariantRow* req = msg->findSection(Defs::HTTP::MS_HTTP_REQ);
-    const std::string query = req ? req->getString(Defs::HTTP::S_HTTP_REQ_REQUEST) : "";
-    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query);
-    Poco::Net::HTMLForm form(request);
-    return form.get(name, "");
 }
 
 }  // namespace

@@ -1,0 +1,29 @@
+// Reading a request message's parameters: the query string of its
+// "HTTPRequest" section and a URL-encoded body in its raw data are both read
+// as the query of a GET request for "/form?", so the two ways of calling an
+// operation decode alike. Free functions without state; any thread.
+#pragma once
+
+#include <Poco/Net/HTMLForm.h>
+
+#include <string>
+
+#include "orvane/Message.h"
+
+namespace Orvane {
+namespace Dappline {
+
+// A field of the "HTTPRequest" section; "" when the section or field is absent.
+std::string requestField(const Data::MessagePtr& msg, const char* field);
+// The raw data as text; "" without raw data.
+std::string bodyText(const Data::MessagePtr& msg);
+void loadForm(const std::string& text, Poco::Net::HTMLForm& form);
+// The request's query string.
+void loadQueryForm(const Data::MessagePtr& msg, Poco::Net::HTMLForm& form);
+// The raw data; an empty body reads as no parameters.
+void loadBodyForm(const Data::MessagePtr& msg, Poco::Net::HTMLForm& form);
+// One parameter of the query string; "" when absent.
+std::string queryValue(const Data::MessagePtr& msg, const std::string& name);
+
+}  // namespace Dappline
+}  // namespace Orvane
