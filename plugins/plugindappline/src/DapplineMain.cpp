@@ -4,6 +4,7 @@
 #include <Poco/ClassLibrary.h>
 
 #include "DapplinePlugin.h"
+#include "PluginVersion.h"
 #include "orvane/Defs.h"
 #include "orvane/Service.h"
 
@@ -20,7 +21,7 @@ DAPPLINE_EXPORT const char* GetPluginDescription() {
 }
 
 DAPPLINE_EXPORT const char* GetPluginVersion() {
-    return "13.89.0.32926";
+    return Orvane::Dappline::PLUGIN_VERSION;
 }
 
 DAPPLINE_EXPORT const char* GetPluginType() {

@@ -2,6 +2,7 @@
 // of a share, and the size of a shared folder.
 #include "DapplinePlugin.h"
 #include "MessageForm.h"
+#include "PluginVersion.h"
 
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
@@ -29,9 +30,6 @@ namespace Dappline {
 
 namespace {
 
-// The same text GetPluginVersion exports; the export lives outside the core
-// library, so it cannot be called from here.
-const char* const PLUGIN_VERSION = "13.89.0.32926";
 const char* const DEFAULT_HEADER = "DEFAULT_IMAGE";
 
 void logHandlerError(const std::string& handler, const Poco::Exception& e) {
