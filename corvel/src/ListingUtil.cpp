@@ -217,8 +217,12 @@ std::string getFileListXML(const std::string& path, int start, int limit, const 
     collect(folder, options, 0, entries);
     sortEntries(entries, sortBy, sortOrder);
 
+    // The folder's own right, so that a page can offer new items in an
+    // empty folder as well.
+    const bool folderWritable = writable != 0 && ::access(folder.c_str(), W_OK) == 0;
     std::string xml = "<entries><meta>" + element("parentpath", folder) + "<isroot>0</isroot>" +
-                      element("total", std::to_string(entries.size())) + "</meta>";
+                      element("total", std::to_string(entries.size())) +
+                      (folderWritable ? "<writable>1</writable>" : "") + "</meta>";
     const std::size_t first = start > 0 ? static_cast<std::size_t>(start) : 0;
     std::size_t shown = 0;
     for (std::size_t i = first; i < entries.size(); ++i) {

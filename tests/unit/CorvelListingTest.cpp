@@ -144,6 +144,9 @@ TEST_F(CorvelListing, EntryFields) {
 TEST_F(CorvelListing, WritableOnlyWhenAskedAndPossible) {
     const std::string readOnly = m_temp.write("share/locked.txt", "r");
     ::chmod(readOnly.c_str(), 0444);
+    // The folder itself says whether new items may go in, even when empty.
+    EXPECT_EQ("1", list("", "", 0, -1, 0, 0, 1).meta("writable"));
+    EXPECT_EQ("", list().meta("writable"));
     for (const Listed& e : list("", "", 0, -1, 0, 0, 1).entries()) {
         const bool canWrite = ::access(e.path.c_str(), W_OK) == 0;
         EXPECT_EQ(canWrite, e.writable) << e.name;

@@ -130,6 +130,15 @@ TEST_F(ExplorerBrowse, GuestWithoutSharesGetsAnEmptyRootList) {
     EXPECT_EQ(FAIL, list("path=" + encode(at("rw")), GUEST, "zed"));
 }
 
+TEST_F(ExplorerBrowse, SignedInGuestKeepsThePublicSharesReadOnly) {
+    addGuest("zed", "pw");
+    const std::string pub = list("path=" + encode(at("pub/inner")), GUEST, "zed");
+    EXPECT_TRUE(entriesOf(pub).empty());
+    EXPECT_NE(std::string::npos, pub.find("<parentpath>" + at("pub/inner") + "</parentpath>"));
+    EXPECT_EQ(std::string::npos, pub.find("<writable>")) << pub;
+    EXPECT_EQ(FAIL, list("path=" + encode(at("closed")), GUEST, "zed"));
+}
+
 TEST_F(ExplorerBrowse, RootsAreTheGuestsSharesWithTheirRealWriteRight) {
     const auto roots = entriesOf(list("path="));
     EXPECT_EQ((Names{"rw", "ro", "pub"}), namesOf(roots));

@@ -154,6 +154,25 @@ TEST_F(GuestAccessControl, GuestRoadMatchesWholePathComponents) {
     EXPECT_TRUE(contains(history, "<username>ann</username>"));
 }
 
+TEST_F(GuestAccessControl, SignedInGuestReadsPublicSharesButNeverWrites) {
+    const auto pub = addShare("pub", "pub", 1);
+    addShare("priv", "priv", 0);
+    addGuest("ann", "pw");
+    const std::string open = m_temp->write("pub/a.txt", "1");
+    const std::string closed = m_temp->write("priv/b.txt", "2");
+    EXPECT_TRUE(allowed(getFile(open, GUEST, "ann")));
+    EXPECT_FALSE(allowed(getFile(closed, GUEST, "ann")));
+    EXPECT_TRUE(contains(downloadHistory(), "<username>ann</username>"));
+    MessagePtr msg = request("probe", "", GUEST);
+    msg->authUser = "ann";
+    bool write = true;
+    std::string sharePath;
+    std::int64_t limit = -1;
+    ASSERT_TRUE(m_plugin->doesGuestHaveAccess(msg, open, write, sharePath, false, limit));
+    EXPECT_FALSE(write);
+    EXPECT_EQ(pub.shareLocation, sharePath);
+}
+
 TEST_F(GuestAccessControl, GuestRoadReportsWriteLocationAndLimit) {
     const auto rw = addShare("rw", "rw", 0, "", "", 3);
     const auto ro = addShare("ro", "ro", 0);

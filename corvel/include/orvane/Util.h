@@ -86,7 +86,7 @@ bool setCustomPermissions(const std::string& path, bool isFolder);
 //
 // getFileListXML:
 //   <entries><meta><parentpath>FOLDER</parentpath><isroot>0</isroot>
-//   <total>N</total></meta><entry>...</entry>...</entries>
+//   <total>N</total>[<writable>1</writable>]</meta><entry>...</entry>...</entries>
 // one entry:
 //   <entry><name>NAME</name><path>FULL</path><fullfilename>FULL</fullfilename>
 //   <dirpath>D</dirpath><type>dir|file</type><ext>EXT|n/a</ext>
@@ -97,7 +97,8 @@ bool setCustomPermissions(const std::string& path, bool isFolder);
 // folder holding it for a file. ext is lower-cased, "n/a" for folders and
 // names without a dot; size (readableFileSize with 2 decimals) and fullsize
 // are given for files only; modified is local display time. <writable> is
-// there only when writable is non-zero and the entry can be written.
+// there only when writable is non-zero and the entry (in meta: the listed
+// folder) can be written.
 // Folders come first, then files; sortBy 0 name (case folded), 1 size,
 // 2 modified, 3 extension, ties by name; sortOrder 1 is descending. start
 // skips that many entries, a negative limit means no limit. filter "audio"

@@ -62,6 +62,13 @@ std::string listFolder(const ListRequest& list, bool writable) {
                                 writable ? 1 : 0, 0, false);
 }
 
+std::string anonymousFileList(DapplineDB& db, const ListRequest& list) {
+    int shareId = -1;
+    if (list.path.empty() || !db.isLocationSharedPublic(list.path, shareId))
+        return FILE_LIST_FAIL;
+    return listFolder(list, false);
+}
+
 std::list<int> sharesOf(DapplineDB& db, int userId) {
     std::list<int> shareIds;
     db.getSharesForUser(userId, shareIds);
@@ -104,16 +111,10 @@ std::string guestFileList(DapplineDB& db, const std::string& userName, const Lis
     if (list.path.empty())
         return guestRoots(db, userId, shareIds);
     DapplinePtr share = grantingShare(db, shareIds, list.path);
+    // Public shares stay open, read-only, to a guest who is signed in.
     if (!share)
-        return FILE_LIST_FAIL;
+        return anonymousFileList(db, list);
     return listFolder(list, guestMayWrite(db, userId, *share));
-}
-
-std::string anonymousFileList(DapplineDB& db, const ListRequest& list) {
-    int shareId = -1;
-    if (list.path.empty() || !db.isLocationSharedPublic(list.path, shareId))
-        return FILE_LIST_FAIL;
-    return listFolder(list, false);
 }
 
 std::string guestDirectoryRoots(DapplineDB& db, int userId, const std::list<int>& shareIds) {

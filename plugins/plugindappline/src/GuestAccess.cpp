@@ -14,6 +14,7 @@
 #include "DapplinePlugin.h"
 #include "orvane/Defs.h"
 #include "orvane/MessageUtil.h"
+#include "orvane/PathWithin.h"
 #include "orvane/PoManager.h"
 #include "orvane/Util.h"
 
@@ -129,8 +130,9 @@ bool DapplinePlugin::doesGuestHaveAccess(MessagePtr& msg, std::string path, bool
             continue;
         const std::string location = Util::convertPathToNative(share->shareLocation);
         log.trace("doesGuestHaveAccess checking " + nativePath + " == " + location);
-        // Whole components: a share of /a/b does not reach /a/bc.
-        if (!Util::isPathWithin(nativePath, location))
+        // Whole components: a share of /a/b does not reach /a/bc; nor does a
+        // link in the share that leads out of it.
+        if (!Util::isPathWithinResolved(nativePath, location))
             continue;
         writeAccess = m_db->hasWriteAccessForShare(guestId, share->shareId);
         if (logDownload && !isUncountedRange(msg)) {
@@ -140,7 +142,20 @@ bool DapplinePlugin::doesGuestHaveAccess(MessagePtr& msg, std::string path, bool
         sizeLimitBytes = share->shareSizeLimit * 1024;
         return true;
     }
-    return false;
+    // A signed-in guest keeps what every anonymous visitor has: public
+    // shares, read-only. Without this, signing in would lock a guest out of
+    // the public links the owner handed out.
+    int publicId = -1;
+    if (!m_db->isLocationSharedPublic(nativePath, publicId))
+        return false;
+    DapplinePtr share = m_db->getShare(publicId);
+    if (!share)
+        return false;
+    writeAccess = false;
+    sharePath = share->shareLocation;
+    if (logDownload && !isUncountedRange(msg))
+        addDownloadEntry(*m_db, share->shareId, path, guestId, msg->authUser);
+    return true;
 }
 
 }  // namespace Dappline
