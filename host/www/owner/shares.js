@@ -77,7 +77,7 @@
   // Why a share could not be stored, as far as the console can tell.
   async function whyRefused(name, location, exceptId) {
     const others = state.shares.filter((s) => s.id !== exceptId);
-    const sameName = others.find((s) => s.name === name);
+    const sameName = name ? others.find((s) => s.name === name) : null;
     if (sameName) return `There is already a share named ${name}.`;
     try {
       const size = await host('foldersize', { query: { path: location } });
