@@ -1,10 +1,12 @@
 // "explorer" on the bus: carries out the file operations that a plug-in has
 // checked against its shares and passed on ("createfolder", "renamefile",
-// "deletefile", "copyfile", "renameormove", "fileexists", and "START_UPLOAD"
-// for the explorer's uploads), each only when "GUESTACCESS"/"ALLOW" is 1,
-// answering the waiting request with the host's result XML, else 403.
-// Requests arrive on bus threads, several at once; the service keeps no
-// state besides its registration.
+// "deletefile", "copyfile", "renameormove", "fileexists"), each only when
+// "GUESTACCESS"/"ALLOW" is 1 and only on the parameters the plug-in read,
+// answering the waiting request with the host's result XML, else 403; and
+// "START_UPLOAD" for the explorer's uploads, answered with "ALLOW" and the
+// checked folder in "DIRNAME" for the upload path. Requests arrive on bus
+// threads, several at once; the service keeps no state besides its
+// registration.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -28,6 +30,8 @@ public:
 
 private:
     void onMessage(const void* sender, MessagePtr& msg);
+    void answerOperation(MessagePtr& msg);
+    void answerUpload(MessagePtr& msg);
 
     boost::shared_ptr<System::MessageEventInfo> m_event;
     bool m_started = false;

@@ -4,6 +4,7 @@
 #include <Poco/Net/HTMLForm.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/String.h>
+#include <errno.h>
 
 #include "HttpErrors.h"
 #include "MultipartReader.h"
@@ -12,6 +13,7 @@
 #include "TempFile.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
+#include "orvane/HTTPUtil.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -26,6 +28,8 @@ const std::size_t kChunk = 256 * 1024;
 // A refused upload's body is read this far so that the client sees the
 // answer; past it the connection is closed instead.
 const std::size_t kDrainBytes = 16 * 1024 * 1024;
+const char* const SHARE_UPLOAD = "upload";
+const char* const EXPLORER_UPLOAD = "START_GUEST_UPLOAD";
 
 Poco::Logger& log() {
     return Poco::Logger::get("Upload");
@@ -52,8 +56,16 @@ UploadHandler::UploadHandler(FrontContext& context, const RequestParts& parts)
     : m_context(context), m_parts(parts) {}
 
 bool UploadHandler::wants(const Poco::Net::HTTPServerRequest& request, const RequestParts& parts) {
-    return request.getMethod() == "POST" && parts.operation == "upload" &&
+    if (request.getMethod() != "POST")
+        return false;
+    if (parts.operation == EXPLORER_UPLOAD)
+        return true;
+    return parts.operation == SHARE_UPLOAD &&
            !MultipartReader::boundaryOf(request.getContentType()).empty();
+}
+
+bool UploadHandler::isExplorerUpload() const {
+    return m_parts.operation == EXPLORER_UPLOAD;
 }
 
 std::string UploadHandler::storedName(const std::string& fileName) {
@@ -80,6 +92,12 @@ void UploadHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
                              "Too many wrong credentials from your address. Try again later.");
             return;
         }
+        if (MultipartReader::boundaryOf(request.getContentType()).empty()) {
+            closeAfter(request, response);
+            HttpErrors::send(response, HTTPResponse::HTTP_BAD_REQUEST,
+                             "Files are uploaded as multipart/form-data.");
+            return;
+        }
         MessagePtr reply = ask(request, response);
         if (!reply)
             return;
@@ -87,9 +105,9 @@ void UploadHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
             refuse(request, response, *reply);
             return;
         }
-        store(request, response, replyField(*reply, HTTP::S_HTTP_RESP_DIRNAME));
+        const int stored = store(request, response, replyField(*reply, HTTP::S_HTTP_RESP_DIRNAME));
         if (!response.sent())
-            ReplyWriter::write(*reply, response);
+            answerStored(*reply, response, stored);
     } catch (const std::exception& e) {
         log().error("Upload to " + m_parts.rawPath + " failed: " + e.what());
         if (!response.sent()) {
@@ -103,7 +121,9 @@ UploadHandler::MessagePtr UploadHandler::ask(Poco::Net::HTTPServerRequest& reque
                                              Poco::Net::HTTPServerResponse& response) {
     m_identity = m_context.authenticator.identify(request);
     RequestParts start = m_parts;
-    start.operation = "START_UPLOAD";
+    // The explorer's own question goes by way of the plug-in, which checks
+    // the folder against its shares and hands it to the explorer service.
+    start.operation = isExplorerUpload() ? EXPLORER_UPLOAD : "START_UPLOAD";
     MessagePtr msg = RequestTranslator::build(request, start, m_identity);
     const std::string token = (*msg)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN].getString();
     auto slot = m_context.pending.open(token, m_parts.plugin);
@@ -134,7 +154,11 @@ void UploadHandler::refuse(Poco::Net::HTTPServerRequest& request,
                            Poco::Net::HTTPServerResponse& response, const Data::Message& reply) {
     closeAfter(request, response);
     ReplyWriter::applyHeaders(reply, response);
-    response.setStatusAndReason(HTTPResponse::HTTP_FORBIDDEN);
+    // The plug-in refuses with its page and status 200; the explorer tells
+    // a missing folder (404) apart from a refusal.
+    const int status = ReplyWriter::status(reply);
+    response.setStatusAndReason(static_cast<HTTPResponse::HTTPStatus>(
+        status >= 400 ? status : static_cast<int>(HTTPResponse::HTTP_FORBIDDEN)));
     const auto& raw = reply.getRawData();
     const std::size_t length = raw ? raw->getTotalBytes() : 0;
     response.setContentLength64(static_cast<Poco::UInt64>(length));
@@ -149,14 +173,15 @@ void UploadHandler::closeAfter(Poco::Net::HTTPServerRequest& request,
         response.setKeepAlive(false);
 }
 
-void UploadHandler::store(Poco::Net::HTTPServerRequest& request,
-                          Poco::Net::HTTPServerResponse& response, const std::string& folder) {
+int UploadHandler::store(Poco::Net::HTTPServerRequest& request,
+                         Poco::Net::HTTPServerResponse& response, const std::string& folder) {
     MultipartReader reader(request.stream(), MultipartReader::boundaryOf(request.getContentType()));
+    int stored = 0;
     try {
         PartHeader part;
         while (reader.nextPart(part)) {
-            if (part.hasFileName)
-                storePart(reader, part, folder);
+            if (part.hasFileName && storePart(reader, part, folder))
+                ++stored;
         }
     } catch (const WriteFailure& e) {
         log().error("Upload into " + folder + " failed: " + e.what());
@@ -164,6 +189,10 @@ void UploadHandler::store(Poco::Net::HTTPServerRequest& request,
         if (e.noSpace()) {
             HttpErrors::send(response, HTTPResponse::HTTP_INSUFFICIENT_STORAGE,
                              "There is no room left for the file.");
+        } else if (e.error() == ENAMETOOLONG) {
+            // A name at the length limit that is taken has no room for " (1)".
+            HttpErrors::send(response, HTTPResponse::HTTP_BAD_REQUEST,
+                             "The file name is too long to be stored beside one of that name.");
         } else {
             HttpErrors::send(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR,
                              "The file could not be stored.");
@@ -175,13 +204,29 @@ void UploadHandler::store(Poco::Net::HTTPServerRequest& request,
         HttpErrors::send(response, HTTPResponse::HTTP_BAD_REQUEST,
                          "The upload ended before its last part.");
     }
+    return stored;
 }
 
-void UploadHandler::storePart(MultipartReader& reader, const PartHeader& part,
+void UploadHandler::answerStored(const Data::Message& reply,
+                                 Poco::Net::HTTPServerResponse& response, int stored) {
+    if (!isExplorerUpload()) {
+        ReplyWriter::write(reply, response);
+        return;
+    }
+    const std::string body =
+        Util::HTTP::getXMLResult("upload", true, std::to_string(stored) + " file(s) uploaded");
+    response.setStatusAndReason(HTTPResponse::HTTP_OK);
+    response.setContentType("text/xml; charset=utf-8");
+    response.set("X-Content-Type-Options", "nosniff");
+    response.setContentLength64(static_cast<Poco::UInt64>(body.size()));
+    response.sendBuffer(body.data(), body.size());
+}
+
+bool UploadHandler::storePart(MultipartReader& reader, const PartHeader& part,
                               const std::string& folder) {
     const std::string name = storedName(part.fileName);
     if (name.empty())
-        return;  // an empty file input, or nothing usable
+        return false;  // an empty file input, or nothing usable
     TempFile file(folder);
     std::vector<char> chunk(kChunk);
     for (;;) {
@@ -192,7 +237,11 @@ void UploadHandler::storePart(MultipartReader& reader, const PartHeader& part,
     }
     const std::uint64_t size = file.size();
     const std::string path = file.placeUnique(name);
-    finished(path, size);
+    // The history belongs to share uploads; an explorer upload names no
+    // share, so the plug-in would have nothing to record it under.
+    if (!isExplorerUpload())
+        finished(path, size);
+    return true;
 }
 
 void UploadHandler::finished(const std::string& path, std::uint64_t size) {

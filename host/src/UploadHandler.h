@@ -2,9 +2,13 @@
 // the plug-in ("START_UPLOAD") whether and where files may be stored, then
 // streams each file part into that folder through a temporary file, gives
 // it a free name, tells the plug-in of it ("FINISH_UPLOAD") and answers with
-// the plug-in's page. 401/403 without reading a file, 507 when the disk is
-// full, nothing left behind when the client goes away. One object per
-// request, on the server's thread.
+// the plug-in's page. The explorer's uploads, POST
+// /app/<plugin>/START_GUEST_UPLOAD?path=<folder>, ask with
+// "START_GUEST_UPLOAD" (the plug-in passes it on to the host's explorer,
+// which answers), are stored alike and answered with the host's result XML.
+// 401/403 without reading a file, 507 when the disk is full, nothing left
+// behind when the client goes away. One object per request, on the
+// server's thread.
 #pragma once
 
 #include <Poco/Net/HTTPRequestHandler.h>
@@ -27,7 +31,9 @@ class UploadHandler : public Poco::Net::HTTPRequestHandler {
 public:
     UploadHandler(FrontContext& context, const RequestParts& parts);
 
-    // True for a multipart POST to the plug-in's "upload" address.
+    // True for a multipart POST to the plug-in's "upload" address, and for
+    // every POST to its "START_GUEST_UPLOAD" address (anything but a
+    // multipart body is answered 400 there).
     static bool wants(const Poco::Net::HTTPServerRequest& request, const RequestParts& parts);
     // The stored name for a part's file name: its last path component,
     // without control characters; "" when nothing usable is left.
@@ -43,9 +49,13 @@ private:
     MessagePtr ask(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response);
     void refuse(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
                 const Data::Message& reply);
-    void store(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
-               const std::string& folder);
-    void storePart(MultipartReader& reader, const PartHeader& part, const std::string& folder);
+    // The number of files stored; an error answer is sent when it fails.
+    int store(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
+              const std::string& folder);
+    bool storePart(MultipartReader& reader, const PartHeader& part, const std::string& folder);
+    void answerStored(const Data::Message& reply, Poco::Net::HTTPServerResponse& response,
+                      int stored);
+    bool isExplorerUpload() const;
     void finished(const std::string& path, std::uint64_t size);
     void closeAfter(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response);
 

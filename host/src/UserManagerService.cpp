@@ -185,6 +185,7 @@ UserManagerService::UserManagerService() {
     m_operations["getfolder.jpg"] = [this](MessagePtr& msg) { answerFolderPicture(msg); };
     m_operations["getvideocaps"] = [this](MessagePtr& msg) { answerVideoCaps(msg); };
     m_operations["getmetadatainfo"] = [this](MessagePtr& msg) { answerMetaData(msg); };
+    m_operations["downloadfile"] = [this](MessagePtr& msg) { answerDownload(msg); };
 }
 
 UserManagerService::~UserManagerService() {
@@ -281,6 +282,27 @@ void UserManagerService::answerVideoCaps(MessagePtr& msg) {
 void UserManagerService::answerMetaData(MessagePtr& msg) {
     const std::string path = allowedFile(queryValue(*msg, "name"));
     answer(msg, 200, TEXT_XML, "<metadatainfo>" + factsXML(path) + "</metadatainfo>");
+}
+
+// The front streams the file (ranges, HEAD, validators) and rebuilds the
+// disposition with a safe name; nobody keeps a record of the transfer, so
+// no completion service is named.
+void UserManagerService::answerDownload(MessagePtr& msg) {
+    const std::string path = allowedFile(queryValue(*msg, "filepath"));
+    std::string name, folder;
+    Util::splitFolder(path, name, folder);
+    const std::string type = Util::HTTP::getHTTPContentType(name);
+    MessagePtr reply =
+        Util::MessageUtil::createNewMessage(Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    reply->sender = Service::BOOTUSERMANAGER;
+    const Data::VariantRow* sync = msg->findSection(Sync::MS_SYNC);
+    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
+        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
+    Util::MessageUtil::addHTTPResponse(reply, 200, type);
+    Data::VariantRow& resp = (*reply)[HTTP::MS_HTTP_RESP];
+    resp[HTTP::S_HTTP_SEND_FILE] = path;
+    resp[HTTP::S_HTTP_CONTENT_DISPOSITION] = "attachment; filename=\"" + name + "\"";
+    Orvane::Dispatcher()->postMessage(reply);
 }
 
 }  // namespace Host

@@ -1,8 +1,9 @@
 // "UserManager" on the bus: answers the picture and media requests that a
 // plug-in passes on once its guest check allowed them ("getfsthumbimage",
 // "getfsslideimage", "getfolder.jpg" from the host's image cache,
-// "getvideocaps" and "getmetadatainfo" as a small XML), each only when
-// "GUESTACCESS"/"ALLOW" is 1, else 403. Other parts of the host add their
+// "getvideocaps" and "getmetadatainfo" as a small XML, "downloadfile" as a
+// file that the web front sends), each only when "GUESTACCESS"/"ALLOW" is
+// 1, else 403. Other parts of the host add their
 // own operations before start(). Requests arrive on bus threads, several at
 // once; the service keeps no state besides its table and registration.
 #pragma once
@@ -43,6 +44,7 @@ private:
     void answerFolderPicture(MessagePtr& msg);
     void answerVideoCaps(MessagePtr& msg);
     void answerMetaData(MessagePtr& msg);
+    void answerDownload(MessagePtr& msg);
     void answerPicture(MessagePtr& msg, const std::string& path, bool slide);
 
     std::map<std::string, Handler> m_operations;
