@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "orvane/Exception.h"
+#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -35,6 +36,8 @@ struct ListOptions {
     std::string search;  // lower-cased
     bool showHidden = false;
     bool recursive = false;
+    // When set, links leading out of this folder are left out.
+    std::string root;
 };
 
 std::string lower(std::string text) {
@@ -129,8 +132,11 @@ void collect(const std::string& folder, const ListOptions& options, int depth,
             if (!options.showHidden && !name.empty() && name[0] == '.')
                 continue;
             Entry e;
-            if (readEntry(folder, name, e))
-                here.push_back(e);
+            if (!readEntry(folder, name, e))
+                continue;
+            if (e.isLink && !options.root.empty() && !isPathWithinResolved(e.path, options.root))
+                continue;
+            here.push_back(e);
         }
     } catch (const Poco::Exception&) {
         if (depth == 0)
@@ -207,8 +213,17 @@ std::string entryXML(const Entry& e, bool writable) {
 std::string getFileListXML(const std::string& path, int start, int limit, const std::string& filter,
                            const std::string& search, int sortBy, int sortOrder, int writable,
                            int showHidden, bool recursive) {
+    return getFileListXMLWithin("", path, start, limit, filter, search, sortBy, sortOrder, writable,
+                                showHidden, recursive);
+}
+
+std::string getFileListXMLWithin(const std::string& root, const std::string& path, int start,
+                                 int limit, const std::string& filter, const std::string& search,
+                                 int sortBy, int sortOrder, int writable, int showHidden,
+                                 bool recursive) {
     const std::string folder = checkedFolder(path);
     ListOptions options;
+    options.root = root;
     options.filter = filter;
     options.search = lower(search);
     options.showHidden = showHidden != 0;
@@ -235,8 +250,13 @@ std::string getFileListXML(const std::string& path, int start, int limit, const 
 }
 
 std::string getDirectoryListXML(const std::string& directory) {
+    return getDirectoryListXMLWithin("", directory);
+}
+
+std::string getDirectoryListXMLWithin(const std::string& root, const std::string& directory) {
     const std::string folder = checkedFolder(directory);
     ListOptions options;
+    options.root = root;
     std::vector<Entry> entries;
     collect(folder, options, 0, entries);
     sortEntries(entries, 0, 0);

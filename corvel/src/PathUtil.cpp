@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "orvane/PathWithin.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/Util.h"
 
@@ -68,6 +69,31 @@ bool resolveExisting(const std::string& path, std::string& out) {
             out = tail.empty() ? real : normalise(real + "/" + tail);
             return true;
         }
+        const std::size_t slash = head.rfind('/');
+        if (slash == std::string::npos || head == "/")
+            return false;
+        const std::string last = head.substr(slash + 1);
+        tail = tail.empty() ? last : last + "/" + tail;
+        head = slash == 0 ? "/" : head.substr(0, slash);
+    }
+    return false;
+}
+
+// resolveExisting, except that a component that exists but does not
+// resolve (a dangling link, a loop, a folder we may not search) fails: a
+// file made through a dangling link would land wherever it points.
+bool resolveStrictly(const std::string& path, std::string& out) {
+    std::string head = path;
+    std::string tail;
+    while (!head.empty()) {
+        std::string real;
+        if (realPath(head, real)) {
+            out = tail.empty() ? real : normalise(real + "/" + tail);
+            return true;
+        }
+        struct stat st;
+        if (::lstat(head.c_str(), &st) == 0)
+            return false;
         const std::size_t slash = head.rfind('/');
         if (slash == std::string::npos || head == "/")
             return false;
@@ -172,6 +198,15 @@ bool isPathWithin(const std::string& path, const std::string& base) {
     if (path.empty() || base.empty())
         return false;
     return withinNormalised(normalise(path), normalise(base));
+}
+
+bool isPathWithinResolved(const std::string& path, const std::string& base) {
+    if (!isPathWithin(path, base) || path[0] != '/' || base[0] != '/' ||
+        path.find('\0') != std::string::npos || base.find('\0') != std::string::npos)
+        return false;
+    std::string realPathText, realBase;
+    return resolveStrictly(normalise(path), realPathText) &&
+           resolveStrictly(normalise(base), realBase) && withinNormalised(realPathText, realBase);
 }
 
 bool setCustomPermissions(const std::string& path, bool isFolder) {

@@ -4,6 +4,7 @@
 #include <Poco/Logger.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "TempFile.h"
@@ -89,8 +90,12 @@ void WebDAVWriter::put(WebDAVExchange& x) {
     } catch (const WriteFailure& e) {
         log().error("PUT of " + path + " failed: " + e.what());
         x.response.setKeepAlive(false);
-        x.status(e.noSpace() ? HTTPResponse::HTTP_INSUFFICIENT_STORAGE
-                             : HTTPResponse::HTTP_INTERNAL_SERVER_ERROR);
+        if (e.noSpace())
+            x.status(HTTPResponse::HTTP_INSUFFICIENT_STORAGE);
+        else if (e.error() == ENAMETOOLONG)
+            x.status(HTTPResponse::HTTP_BAD_REQUEST);  // the client's name, not our fault
+        else
+            x.status(HTTPResponse::HTTP_INTERNAL_SERVER_ERROR);
         return;
     }
     x.response.set("ETag", WebDAVFileInfo::of(path).etag());

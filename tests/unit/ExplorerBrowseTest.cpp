@@ -10,6 +10,7 @@
 #include <Poco/DateTimeFormat.h>
 #include <Poco/DateTimeFormatter.h>
 #include <Poco/Timespan.h>
+#include <unistd.h>
 
 #include "SharePageFixture.h"
 
@@ -137,6 +138,21 @@ TEST_F(ExplorerBrowse, SignedInGuestKeepsThePublicSharesReadOnly) {
     EXPECT_NE(std::string::npos, pub.find("<parentpath>" + at("pub/inner") + "</parentpath>"));
     EXPECT_EQ(std::string::npos, pub.find("<writable>")) << pub;
     EXPECT_EQ(FAIL, list("path=" + encode(at("closed")), GUEST, "zed"));
+}
+
+TEST_F(ExplorerBrowse, LinksLeadingOutOfAShareAreNeitherListedNorEntered) {
+    m_temp->write("closed/deep/s.txt", "s");
+    ASSERT_EQ(0, ::symlink(at("closed").c_str(), at("rw/out").c_str()));
+    ASSERT_EQ(0, ::symlink(at("closed").c_str(), at("pub/out").c_str()));
+    ASSERT_EQ(0, ::symlink(at("rw/sub").c_str(), at("rw/in").c_str()));
+    EXPECT_EQ((Names{"in", "sub", "a.jpg", "b.txt", "c.mp3"}),
+              namesOf(entriesOf(listPath(at("rw")))));
+    EXPECT_EQ(FAIL, listPath(at("rw/out")));
+    EXPECT_EQ((Names{"inner", "p.txt"}), namesOf(entriesOf(listPath(at("pub"), ANONYMOUS))));
+    EXPECT_EQ(FAIL, listPath(at("pub/out"), ANONYMOUS));
+    EXPECT_EQ(NO_DIRECTORIES, dirs("directory=" + encode(at("rw/out"))));
+    const auto tree = entriesOf(dirs("directory=" + encode(at("rw"))), "directory");
+    EXPECT_EQ((Names{"in", "sub"}), namesOf(tree));
 }
 
 TEST_F(ExplorerBrowse, RootsAreTheGuestsSharesWithTheirRealWriteRight) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "orvane/Exception.h"
+#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -577,6 +578,9 @@ int CompressFolderActivity::addFileEntry(const std::string& path, const std::str
     // A link may lead into the profile (the owner's token); the file
     // download refuses those paths, and so does the zip.
     if (!Util::isAllowedPath(path, false, true))
+        return 1;
+    // Nor does a link that leads out of the zipped folder bring its target in.
+    if (!Util::isPathWithinResolved(path, m_folder))
         return 1;
     Poco::File file(path);
     const std::uint64_t size = file.getSize();

@@ -7,7 +7,6 @@
 #include <Poco/Path.h>
 #include <Poco/Timestamp.h>
 #include <Poco/URI.h>
-#include <tinyxml.h>
 
 #include "orvane/Defs.h"
 #include "orvane/ShortURLManager.h"
@@ -22,10 +21,10 @@ const char* const RELATIVE_SHARE_PAGE_PATH = "../../app/dapplinepro/share/";
 const char* const PUBLIC_GRID_PATH = "/ui/core/index.html?mode=public#expl-grid.";
 const char* const PUBLIC_TABLE_PATH = "/ui/core/index.html?mode=public#expl-tabl.";
 
+// EncodeString passes bytes that are not UTF-8 through, and one such file
+// or folder name would spoil the whole answer for an XML parser.
 std::string escape(const std::string& text) {
-    std::string out;
-    TiXmlBase::EncodeString(text, &out);
-    return out;
+    return Util::xmlEscape(text);
 }
 
 std::string urlEncode(const std::string& text, const std::string& reserved = "") {

@@ -10,6 +10,7 @@
 
 #include "DapplineDB.h"
 #include "orvane/GuestUserManager.h"
+#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -435,7 +436,7 @@ bool DapplineDB::isLocationSharedPublic(const std::string& path, int& shareId) {
             DapplinePtr share = readShareRow(row);
             if (share->isExpired())
                 continue;
-            if (!Util::isPathWithin(path, share->shareLocation))
+            if (!Util::isPathWithinResolved(path, share->shareLocation))
                 continue;
             if (share->allowPublicAccess != 1)
                 continue;

@@ -1,17 +1,15 @@
 #include "DapplineHistory.h"
 
-#include <tinyxml.h>
-
 #include "orvane/Util.h"
 
 namespace Orvane {
 namespace Dappline {
 namespace {
 
+// EncodeString passes bytes that are not UTF-8 through, and one such file
+// or folder name would spoil the whole answer for an XML parser.
 std::string escape(const std::string& text) {
-    std::string out;
-    TiXmlBase::EncodeString(text, &out);
-    return out;
+    return Util::xmlEscape(text);
 }
 
 }  // namespace

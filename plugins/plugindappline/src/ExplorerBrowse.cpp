@@ -15,6 +15,7 @@
 #include "MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUserManager.h"
+#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -57,16 +58,20 @@ ListRequest readListRequest(const MessagePtr& msg) {
     return list;
 }
 
-std::string listFolder(const ListRequest& list, bool writable) {
-    return Util::getFileListXML(list.path, list.start, list.limit, list.filter, list.search, 0, 0,
-                                writable ? 1 : 0, 0, false);
+// Links in the share that lead out of it are not the visitor's to see.
+std::string listFolder(const ListRequest& list, const std::string& shareFolder, bool writable) {
+    return Util::getFileListXMLWithin(shareFolder, list.path, list.start, list.limit, list.filter,
+                                      list.search, 0, 0, writable ? 1 : 0, 0, false);
 }
 
 std::string anonymousFileList(DapplineDB& db, const ListRequest& list) {
     int shareId = -1;
     if (list.path.empty() || !db.isLocationSharedPublic(list.path, shareId))
         return FILE_LIST_FAIL;
-    return listFolder(list, false);
+    DapplinePtr share = db.getShare(shareId);
+    if (!share)
+        return FILE_LIST_FAIL;
+    return listFolder(list, share->shareLocation, false);
 }
 
 std::list<int> sharesOf(DapplineDB& db, int userId) {
@@ -79,7 +84,7 @@ std::list<int> sharesOf(DapplineDB& db, int userId) {
 DapplinePtr grantingShare(DapplineDB& db, const std::list<int>& shareIds, const std::string& path) {
     for (int shareId : shareIds) {
         DapplinePtr share = db.getShare(shareId);
-        if (share && !share->isExpired() && Util::isPathWithin(path, share->shareLocation))
+        if (share && !share->isExpired() && Util::isPathWithinResolved(path, share->shareLocation))
             return share;
     }
     return DapplinePtr();
@@ -114,7 +119,7 @@ std::string guestFileList(DapplineDB& db, const std::string& userName, const Lis
     // Public shares stay open, read-only, to a guest who is signed in.
     if (!share)
         return anonymousFileList(db, list);
-    return listFolder(list, guestMayWrite(db, userId, *share));
+    return listFolder(list, share->shareLocation, guestMayWrite(db, userId, *share));
 }
 
 std::string guestDirectoryRoots(DapplineDB& db, int userId, const std::list<int>& shareIds) {
@@ -136,8 +141,8 @@ std::string guestDirectoryList(DapplineDB& db, int userId, const std::string& di
         return guestDirectoryRoots(db, userId, shareIds);
     for (int shareId : shareIds) {
         DapplinePtr share = db.getShare(shareId);
-        if (share && Util::isPathWithin(directory, share->shareLocation))
-            return Util::getDirectoryListXML(directory);
+        if (share && Util::isPathWithinResolved(directory, share->shareLocation))
+            return Util::getDirectoryListXMLWithin(share->shareLocation, directory);
     }
     return NO_DIRECTORIES;
 }

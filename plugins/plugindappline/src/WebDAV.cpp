@@ -12,6 +12,7 @@
 #include "DapplinePlugin.h"
 #include "orvane/Defs.h"
 #include "orvane/MessageUtil.h"
+#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -96,7 +97,7 @@ DestinationKind resolveDestination(const MessagePtr& msg, const Dappline& share,
     if (inside.find("..") != std::string::npos)
         return REFUSED;
     destination = Util::convertPathToNative(share.shareLocation + "/" + inside);
-    if (!Util::isPathWithin(destination, Util::convertPathToNative(share.shareLocation)))
+    if (!Util::isPathWithinResolved(destination, share.shareLocation))
         return REFUSED;
     return INSIDE;
 }
@@ -143,6 +144,9 @@ void DapplinePlugin::onStartWebDAVReq(const void*, MessagePtr& msg) {
         write = m_db->hasWriteAccessForShare(userId, share->shareId);
     }
     const std::string target = Util::convertPathToNative(share->shareLocation + "/" + inside);
+    // Neither a link leading out of the shared folder nor anything below it.
+    if (!Util::isPathWithinResolved(target, share->shareLocation))
+        return refuse(shareName);
     std::string base = getShareURL() + rest;
     const std::string url = requestField(msg, HTTP::S_HTTP_REQ_URL);
     Poco::File targetFile(target);
