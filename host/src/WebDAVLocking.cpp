@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "RequestBody.h"
+#include "WebDAVBodies.h"
 #include "WebDAVXml.h"
 #include "orvane/Util.h"
 
@@ -23,27 +24,6 @@ bool parentExists(const std::string& path) {
     std::string name, folder;
     Util::splitFolder(path, name, folder);
     return WebDAVFileInfo::of(folder).folder;
-}
-
-// Reads <lockinfo>; false for a body that does not ask for a write lock.
-bool readLockInfo(const std::string& body, WebDAVLock& lock) {
-    auto doc = WebDAVXml::parse(body);
-    Poco::XML::Element* info = doc->documentElement();
-    if (!WebDAVXml::is(info, WebDAVXml::DAV, "lockinfo"))
-        return false;
-    Poco::XML::Element* scope = WebDAVXml::child(info, WebDAVXml::DAV, "lockscope");
-    Poco::XML::Element* type = WebDAVXml::child(info, WebDAVXml::DAV, "locktype");
-    if (!scope || !type || !WebDAVXml::child(type, WebDAVXml::DAV, "write"))
-        return false;
-    if (WebDAVXml::child(scope, WebDAVXml::DAV, "exclusive"))
-        lock.exclusive = true;
-    else if (WebDAVXml::child(scope, WebDAVXml::DAV, "shared"))
-        lock.exclusive = false;
-    else
-        return false;
-    if (Poco::XML::Element* owner = WebDAVXml::child(info, WebDAVXml::DAV, "owner"))
-        lock.owner = WebDAVXml::innerXml(owner);
-    return true;
 }
 
 }  // namespace
@@ -90,7 +70,7 @@ void WebDAVLocking::lock(WebDAVExchange& x) {
     }
     WebDAVLock lock;
     try {
-        if (!readLockInfo(x.body(), lock)) {
+        if (!WebDAVBodies::lockInfo(x.body(), lock)) {
             x.status(HTTPResponse::HTTP_BAD_REQUEST);
             return;
         }

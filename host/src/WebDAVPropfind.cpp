@@ -14,6 +14,7 @@
 #include "WebDAVLocking.h"
 #include "WebDAVPropertyStore.h"
 #include "orvane/HTTPUtil.h"
+#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -91,31 +92,6 @@ std::int64_t WebDAVPropfind::usedBytes(const std::string& folder) {
     return sizeBelow(folder, seen);
 }
 
-WebDAVPropfind::Request WebDAVPropfind::readRequest(const std::string& body) {
-    Request req;
-    if (Util::trim(body).empty())
-        return req;
-    auto doc = WebDAVXml::parse(body);
-    Poco::XML::Element* root = doc->documentElement();
-    if (!WebDAVXml::is(root, WebDAVXml::DAV, "propfind"))
-        throw BadXml("not a propfind");
-    if (Poco::XML::Element* prop = WebDAVXml::child(root, WebDAVXml::DAV, "prop")) {
-        req.mode = NAMED;
-        for (Poco::XML::Element* e : WebDAVXml::children(prop))
-            req.names.push_back(PropName{e->namespaceURI(), e->localName()});
-    } else if (WebDAVXml::child(root, WebDAVXml::DAV, "propname")) {
-        req.mode = PROPNAME;
-    } else if (WebDAVXml::child(root, WebDAVXml::DAV, "allprop")) {
-        if (Poco::XML::Element* include = WebDAVXml::child(root, WebDAVXml::DAV, "include")) {
-            for (Poco::XML::Element* e : WebDAVXml::children(include))
-                req.names.push_back(PropName{e->namespaceURI(), e->localName()});
-        }
-    } else {
-        throw BadXml("propfind asks for nothing");
-    }
-    return req;
-}
-
 bool WebDAVPropfind::live(WebDAVExchange& x, const PropName& prop, const std::string& path,
                           const WebDAVFileInfo& info, std::string& value) {
     if (prop.ns != WebDAVXml::DAV)
@@ -159,7 +135,7 @@ std::string WebDAVPropfind::response(WebDAVExchange& x, const std::string& path,
     const WebDAVPropertyStore::Properties dead = WebDAVPropertyStore::instance().list(path);
     std::string found, missing;
     std::vector<PropName> names = req.names;
-    if (req.mode != NAMED) {
+    if (req.mode != Request::NAMED) {
         for (const char* n : ALL_LIVE)
             names.push_back(PropName{WebDAVXml::DAV, n});
         for (const auto& d : dead)
@@ -177,7 +153,7 @@ std::string WebDAVPropfind::response(WebDAVExchange& x, const std::string& path,
         if (!has)
             missing += WebDAVXml::element(prop, "");
         else
-            found += WebDAVXml::element(prop, req.mode == PROPNAME ? "" : value);
+            found += WebDAVXml::element(prop, req.mode == Request::PROPNAME ? "" : value);
     }
     std::string xml =
         "<D:response><D:href>" +
@@ -185,7 +161,7 @@ std::string WebDAVPropfind::response(WebDAVExchange& x, const std::string& path,
         "</D:href>";
     if (!found.empty())
         xml += propstat(found, 200);
-    if (!missing.empty() && req.mode == NAMED)
+    if (!missing.empty() && req.mode == Request::NAMED)
         xml += propstat(missing, 404);
     return xml + "</D:response>";
 }
@@ -201,6 +177,10 @@ std::vector<std::pair<std::string, WebDAVFileInfo>> WebDAVPropfind::members(
         if (name == "." || name == ".." || TempFile::isTempName(name))
             continue;
         const std::string path = folder + "/" + name;
+        // A link is a member only when it leads below the folder; one that
+        // leads out of the share would be refused when asked for anyway.
+        if (!Util::isPathWithinResolved(path, folder))
+            continue;
         const WebDAVFileInfo info = WebDAVFileInfo::of(path);
         if (info.exists)
             out.push_back({path, info});
@@ -223,7 +203,7 @@ void WebDAVPropfind::propfind(WebDAVExchange& x) {
     }
     Request req;
     try {
-        req = readRequest(x.hasBody() ? x.body() : std::string());
+        req = WebDAVBodies::propfind(x.hasBody() ? x.body() : std::string());
     } catch (const BadXml&) {
         x.status(HTTPResponse::HTTP_BAD_REQUEST);
         return;
@@ -250,26 +230,7 @@ void WebDAVPropfind::proppatch(WebDAVExchange& x) {
         return;
     std::vector<WebDAVPropertyStore::Change> changes;
     try {
-        auto doc = WebDAVXml::parse(x.body());
-        Poco::XML::Element* root = doc->documentElement();
-        if (!WebDAVXml::is(root, WebDAVXml::DAV, "propertyupdate"))
-            throw BadXml("not a propertyupdate");
-        for (Poco::XML::Element* op : WebDAVXml::children(root)) {
-            const bool remove = WebDAVXml::is(op, WebDAVXml::DAV, "remove");
-            if (!remove && !WebDAVXml::is(op, WebDAVXml::DAV, "set"))
-                continue;
-            for (Poco::XML::Element* prop : WebDAVXml::children(op)) {
-                if (!WebDAVXml::is(prop, WebDAVXml::DAV, "prop"))
-                    continue;
-                for (Poco::XML::Element* e : WebDAVXml::children(prop)) {
-                    WebDAVPropertyStore::Change c;
-                    c.prop = PropName{e->namespaceURI(), e->localName()};
-                    c.remove = remove;
-                    c.value = remove ? std::string() : WebDAVXml::innerXml(e);
-                    changes.push_back(c);
-                }
-            }
-        }
+        changes = WebDAVBodies::propertyUpdate(x.body());
     } catch (const BadXml&) {
         x.status(HTTPResponse::HTTP_BAD_REQUEST);
         return;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "WebDAVBodies.h"
 #include "WebDAVExchange.h"
 #include "WebDAVXml.h"
 
@@ -25,13 +26,8 @@ public:
     static bool isLive(const PropName& prop);
 
 private:
-    enum Mode { ALLPROP, PROPNAME, NAMED };
-    struct Request {
-        Mode mode = ALLPROP;
-        std::vector<PropName> names;  // NAMED, and allprop's include
-    };
+    typedef WebDAVBodies::Propfind Request;
 
-    static Request readRequest(const std::string& body);
     static std::string response(WebDAVExchange& x, const std::string& path,
                                 const WebDAVFileInfo& info, const Request& req);
     // The live property's content; false when this resource has none.

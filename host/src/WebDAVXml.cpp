@@ -19,6 +19,31 @@ namespace {
 const char* const XML_NS = "http://www.w3.org/XML/1998/namespace";
 const char* const XMLNS_NS = "http://www.w3.org/2000/xmlns/";
 
+// No WebDAV client nests a body more than a few levels; the writer of
+// fragments recurses once per level, and a 1 MiB body of nested elements
+// would otherwise run a request thread out of stack and end the host.
+const int kMaxDepth = 256;
+
+void refuseDeepNesting(const Node* document) {
+    int depth = 0;
+    const Node* node = document;
+    for (;;) {
+        if (const Node* first = node->firstChild()) {
+            if (++depth > kMaxDepth)
+                throw BadXml("elements nested more than " + std::to_string(kMaxDepth) + " deep");
+            node = first;
+            continue;
+        }
+        while (node != document && !node->nextSibling()) {
+            node = node->parentNode();
+            --depth;
+        }
+        if (node == document)
+            return;
+        node = node->nextSibling();
+    }
+}
+
 bool isUnreserved(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~';
@@ -34,11 +59,14 @@ Poco::XML::AutoPtr<Poco::XML::Document> WebDAVXml::parse(const std::string& body
     parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACE_PREFIXES, true);
     parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_GENERAL_ENTITIES, false);
     parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_PARAMETER_ENTITIES, false);
+    Poco::XML::AutoPtr<Poco::XML::Document> doc;
     try {
-        return parser.parseMemory(body.data(), body.size());
+        doc = parser.parseMemory(body.data(), body.size());
     } catch (const Poco::Exception& e) {
         throw BadXml(e.displayText());
     }
+    refuseDeepNesting(doc);
+    return doc;
 }
 
 std::vector<Poco::XML::Element*> WebDAVXml::children(const Node* node) {

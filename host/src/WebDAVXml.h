@@ -35,7 +35,8 @@ public:
     static constexpr const char* DAV = "DAV:";
     static constexpr const char* HEAD = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 
-    // Throws BadXml for a body that is not well-formed namespaced XML.
+    // Throws BadXml for a body that is not well-formed namespaced XML, or
+    // nests elements more than 256 deep.
     static Poco::XML::AutoPtr<Poco::XML::Document> parse(const std::string& body);
     // The element children of a node, in document order.
     static std::vector<Poco::XML::Element*> children(const Poco::XML::Node* node);
