@@ -10,6 +10,7 @@
 #include "CommandLine.h"
 #include "Logging.h"
 #include "QuickShare.h"
+#include "TempFile.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
 #include "orvane/ProfileManager.h"
@@ -80,6 +81,8 @@ void HostApp::loadProfile() {
         throw Orvane::Exception(std::string("cannot use the profile: ") + e.what());
     }
     m_profileLoaded = true;
+    // Before anything can start a transfer: what a killed run left half-written.
+    TempFile::recoverJournal(ProfileManager::getProfileRootDir() + "/transfers.journal");
     if (ProfileManager::getOwnerToken().empty()) {
         throw Orvane::Exception("cannot use the profile " + m_options.profile +
                                 ": its owner.token is unreadable");

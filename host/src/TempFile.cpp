@@ -1,11 +1,15 @@
 #include "TempFile.h"
 
+#include <Poco/Logger.h>
 #include <Poco/UUIDGenerator.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <mutex>
 
 namespace Orvane {
 namespace Host {
@@ -29,6 +33,96 @@ bool placeIfFree(const std::string& from, const std::string& to) {
     return true;
 }
 
+// The journal: one record per temporary file, its full path ending in a NUL
+// (names may hold line breaks, never a NUL), written in one call before the
+// file is made, so that a kill at any moment leaves no file unrecorded. It
+// is emptied whenever no temporary file is left, so it stays small.
+struct Journal {
+    std::mutex mutex;
+    int fd = -1;
+    std::uint64_t generation = 0;
+    int live = 0;
+};
+
+Journal& journal() {
+    static Journal j;
+    return j;
+}
+
+const std::size_t kUuidLength = 36;
+
+// Only what this class names and makes: a plain file (not a link) whose
+// name is the prefix and a UUID. A damaged or edited journal can therefore
+// remove nothing else.
+bool isOurLeftover(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!TempFile::isTempName(name) || name.size() != ::strlen(TempFile::PREFIX) + kUuidLength)
+        return false;
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+int removeRecorded(const std::string& records) {
+    int removed = 0;
+    std::string::size_type start = 0;
+    // A record without its NUL was cut short, and its file never made.
+    for (std::string::size_type end; (end = records.find('\0', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string path = records.substr(start, end - start);
+        if (isOurLeftover(path) && ::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+bool writeRecord(int fd, const std::string& record) {
+    for (;;) {
+        const ssize_t n = ::write(fd, record.data(), record.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n >= 0 && n != static_cast<ssize_t>(record.size()))
+            errno = ENOSPC;
+        return n == static_cast<ssize_t>(record.size());
+    }
+}
+
+// Records `path`; the generation that holds it, or 0 without a journal.
+std::uint64_t record(const std::string& path) {
+    Journal& j = journal();
+    std::lock_guard<std::mutex> lock(j.mutex);
+    if (j.fd < 0)
+        return 0;
+    if (!writeRecord(j.fd, path + std::string(1, '\0'))) {
+        const int error = errno;
+        throw WriteFailure(errorText("cannot record a transfer in the journal", error), error);
+    }
+    ++j.live;
+    return j.generation;
+}
+
+void release(std::uint64_t generation) {
+    Journal& j = journal();
+    std::lock_guard<std::mutex> lock(j.mutex);
+    if (generation == 0 || generation != j.generation || j.fd < 0)
+        return;
+    if (--j.live == 0 && ::ftruncate(j.fd, 0) != 0)
+        Poco::Logger::get("Host").warning(errorText("cannot empty the transfer journal", errno));
+}
+
 }  // namespace
 
 bool WriteFailure::noSpace() const {
@@ -38,9 +132,13 @@ bool WriteFailure::noSpace() const {
 TempFile::TempFile(const std::string& folder) : m_folder(folder) {
     const std::string id = Poco::UUIDGenerator::defaultGenerator().createRandom().toString();
     m_path = folder + "/" + PREFIX + id;
+    m_journal = record(m_path);
     m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (m_fd < 0)
-        throw WriteFailure(errorText("cannot create a file in " + folder, errno), errno);
+    if (m_fd < 0) {
+        const int error = errno;
+        forget();
+        throw WriteFailure(errorText("cannot create a file in " + folder, error), error);
+    }
 }
 
 TempFile::~TempFile() {
@@ -78,6 +176,7 @@ void TempFile::replace(const std::string& path) {
     if (::rename(m_path.c_str(), path.c_str()) != 0)
         throw WriteFailure(errorText("cannot put the file in place at " + path, errno), errno);
     m_placed = true;
+    forget();
 }
 
 std::string TempFile::placeUnique(const std::string& name) {
@@ -88,6 +187,7 @@ std::string TempFile::placeUnique(const std::string& name) {
         // one name at once must both keep their file.
         if (placeIfFree(m_path, path)) {
             m_placed = true;
+            forget();
             return path;
         }
         if (errno != EEXIST)
@@ -104,6 +204,46 @@ void TempFile::discard() {
     if (!m_placed && !m_path.empty())
         ::unlink(m_path.c_str());
     m_placed = true;
+    forget();
+}
+
+void TempFile::forget() {
+    release(m_journal);
+    m_journal = 0;
+}
+
+int TempFile::recoverJournal(const std::string& path) {
+    Journal& j = journal();
+    std::lock_guard<std::mutex> lock(j.mutex);
+    if (j.fd >= 0)
+        ::close(j.fd);
+    j.fd = -1;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw WriteFailure(errorText("cannot open the transfer journal " + path, errno), errno);
+    const int removed = removeRecorded(readAll(fd));
+    if (::ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw WriteFailure(errorText("cannot empty the transfer journal " + path, error), error);
+    }
+    j.fd = fd;
+    j.live = 0;
+    ++j.generation;
+    if (removed > 0) {
+        Poco::Logger::get("Host").notice("Removed " + std::to_string(removed) +
+                                         " unfinished transfer(s) of an earlier run");
+    }
+    return removed;
+}
+
+void TempFile::closeJournal() {
+    Journal& j = journal();
+    std::lock_guard<std::mutex> lock(j.mutex);
+    if (j.fd >= 0)
+        ::close(j.fd);
+    j.fd = -1;
+    ++j.generation;
 }
 
 bool TempFile::isTempName(const std::string& name) {

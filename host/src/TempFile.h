@@ -1,7 +1,10 @@
 // A file written under a hidden temporary name in its final folder and put
 // in place only once it is complete, so that nobody ever sees half a file
-// and a failed or broken-off transfer leaves nothing behind. One object per
-// transfer, used from one thread.
+// and a failed or broken-off transfer leaves nothing behind. A host that
+// dies mid-transfer cannot remove its own: each temporary name is written
+// to a journal in the profile before the file exists, and the next start
+// removes exactly those files. One object per transfer, used from one
+// thread; the journal is shared and guarded by a lock of its own.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +47,14 @@ public:
     std::string placeUnique(const std::string& name);
 
     static bool isTempName(const std::string& name);
+
+    // Removes the temporary files that the journal at `path` names and that
+    // are still there (a host killed mid-transfer), empties it and records
+    // every later temporary file in it. Returns how many files it removed;
+    // throws WriteFailure when the journal cannot be opened.
+    static int recoverJournal(const std::string& path);
+    // Stops recording; temporary files are not recorded without a journal.
+    static void closeJournal();
     // "a.txt" -> "a (n).txt"; names without an extension, or beginning
     // with their only dot, get the number at the end.
     static std::string numbered(const std::string& name, int n);
@@ -51,12 +62,15 @@ public:
 private:
     void close();
     void discard();
+    void forget();
 
     std::string m_folder;
     std::string m_path;
     int m_fd = -1;
     std::uint64_t m_size = 0;
     bool m_placed = false;
+    // The journal generation that recorded the file; 0 when none did.
+    std::uint64_t m_journal = 0;
 };
 
 }  // namespace Host
