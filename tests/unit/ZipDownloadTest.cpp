@@ -148,7 +148,7 @@ protected:
     JobPtr start(const std::string& folder) {
         const std::string id = CompressFolderActivity::makeJobId();
         JobPtr job(new CompressFolderActivity(folder, CompressFolderActivity::zipNameForId(id)));
-        job->activity().start();
+        job->start(Poco::ThreadPool::defaultPool());
         return job;
     }
 

@@ -438,7 +438,40 @@ CompressFolderActivity::CompressFolderActivity(const std::string& folder,
 // before they go.
 CompressFolderActivity::~CompressFolderActivity() {
     m_activity.stop();
-    m_activity.wait();
+    waitEnded();
+}
+
+CompressFolderActivity::Task::Task(CompressFolderActivity* owner, Callback method)
+    : Poco::Activity<CompressFolderActivity>(owner, method),
+      ended(Poco::Event::EVENT_MANUALRESET) {}
+
+void CompressFolderActivity::Task::run() {
+    try {
+        Poco::Activity<CompressFolderActivity>::run();
+    } catch (...) {
+        // The build reports its own errors; nothing is left to tell here.
+    }
+    ended.set();
+}
+
+void CompressFolderActivity::start(Poco::ThreadPool& pool) {
+    m_started = true;
+    try {
+        m_activity.start(pool);
+    } catch (...) {
+        m_started = false;
+        throw;
+    }
+}
+
+void CompressFolderActivity::waitEnded() {
+    if (m_started)
+        m_activity.ended.wait();
+}
+
+void CompressFolderActivity::waitEnded(long milliseconds) {
+    if (m_started)
+        m_activity.ended.wait(milliseconds);
 }
 
 void CompressFolderActivity::run() {
@@ -623,13 +656,13 @@ bool CompressFolderActivity::isAbandoned() {
 void CompressFolderActivity::abandonZip() {
     log().error("CompressActivity: AbandonZip: Deleting File " + m_folder + " file " + m_zipName);
     m_activity.stop();
-    m_activity.wait(ABANDON_WAIT_MS);
+    waitEnded(ABANDON_WAIT_MS);
     removeZipFiles();
 }
 
 void CompressFolderActivity::discardZip() {
     m_activity.stop();
-    m_activity.wait();
+    waitEnded();
     removeZipFiles();
 }
 

@@ -10,8 +10,10 @@
 #pragma once
 
 #include <Poco/Activity.h>
+#include <Poco/Event.h>
 #include <Poco/Mutex.h>
 #include <Poco/Path.h>
+#include <Poco/ThreadPool.h>
 #include <Poco/Timestamp.h>
 
 #include <atomic>
@@ -53,6 +55,8 @@ public:
     void abandonZip();
     // As abandonZip, but waits as long as the build needs (plug-in shutdown).
     void discardZip();
+    // Starts the build on a thread of pool; once only.
+    void start(Poco::ThreadPool& pool);
     Poco::Activity<CompressFolderActivity>& activity() { return m_activity; }
 
     bool isFinished() const { return m_finished.load(std::memory_order_acquire); }
@@ -117,7 +121,22 @@ private:
     void setProgress(const std::string& fileName);
     void removeZipFiles();
 
-    Poco::Activity<CompressFolderActivity> m_activity;
+    // Poco's activity reads as ended before its thread has finished with
+    // it, so destroying the job on that word freed it under the thread's
+    // feet; `ended` is set by the thread as its very last step.
+    class Task : public Poco::Activity<CompressFolderActivity> {
+    public:
+        Task(CompressFolderActivity* owner, Callback method);
+        Poco::Event ended;
+
+    protected:
+        void run() override;
+    };
+    void waitEnded();
+    void waitEnded(long milliseconds);
+
+    Task m_activity;
+    std::atomic<bool> m_started{false};
     std::string m_folder;
     std::string m_zipName;
     std::atomic<bool> m_finished{false};

@@ -2,6 +2,7 @@
 // (init, startup, shutdown), the periodic timer and the one-time move of the
 // legacy plug-in users into the host's guest users.
 #include "DapplinePlugin.h"
+#include "ZipJournal.h"
 
 #include <Poco/Bugcheck.h>
 #include <Poco/Delegate.h>
@@ -229,6 +230,8 @@ bool DapplinePlugin::startup(System::MessageDispatcher* dispatcher) {
     std::string securityToken;
     API::ProfileManager::getSecurityToken(m_name, securityToken);
     m_db->openDB(dataDir + "/dapplinepro.db", "");
+    // Zips a killed host left in shared folders go before any new one starts.
+    ZipJournal::recover(dataDir + "/zips.journal");
 
     boost::shared_ptr<System::MessageEventInfo> events(new System::MessageEventInfo());
     // Deliveries may run side by side on the deferred workers; the plug-in's
@@ -256,6 +259,7 @@ bool DapplinePlugin::shutdown() {
         m_downloads.clear();
     }
     stopZipActivities();
+    ZipJournal::close();
     stopCacheActivity();
     delete m_guestUserManager;
     m_guestUserManager = nullptr;

@@ -21,6 +21,7 @@
 #include "DapplineHistory.h"
 #include "DapplinePlugin.h"
 #include "MessageForm.h"
+#include "ZipJournal.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/HTTPUtil.h"
@@ -110,7 +111,8 @@ void startJob(DapplinePlugin& plugin, JobTable table, MessagePtr& msg, const std
     const std::string id = CompressFolderActivity::makeJobId();
     JobPtr job(new CompressFolderActivity(folder, CompressFolderActivity::zipNameForId(id)));
     try {
-        job->activity().start(Poco::ThreadPool::defaultPool());
+        ZipJournal::record(folder, job->getZipName());
+        job->start(Poco::ThreadPool::defaultPool());
     } catch (const Poco::Exception& e) {
         Poco::Logger::get("Dapplinepro").error("startzip: " + e.displayText());
         plugin.sendSyncResponse(
