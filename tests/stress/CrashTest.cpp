@@ -295,7 +295,7 @@ void expectPluginWorks(StressHost& h) {
 }  // namespace
 
 TEST(StressCrash, KilledHostStartsAgainWithNothingLost) {
-    const int runs = static_cast<int>(envNumber("ORVANE_STRESS_CRASH_RUNS", 12));
+    const int runs = static_cast<int>(envNumber("ORVANE_STRESS_CRASH_RUNS", 6));
     const unsigned seed = static_cast<unsigned>(
         envNumber("ORVANE_STRESS_SEED",
                   std::chrono::system_clock::now().time_since_epoch() / std::chrono::seconds(1)));

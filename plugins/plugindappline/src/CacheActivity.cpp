@@ -7,6 +7,7 @@
 #include <Poco/Logger.h>
 
 #include <exception>
+#include <functional>
 
 #include "orvane/AuthKey.h"
 #include "orvane/CacheDB.h"
@@ -48,6 +49,11 @@ std::string slideKey(const std::string& stem, int width, int height) {
 std::string fileStamp(const std::string& path) {
     return Poco::DateTimeFormatter::format(Poco::File(path).getLastModified(),
                                            Poco::DateTimeFormat::SORTABLE_FORMAT);
+}
+
+std::mutex& renderLock(const std::string& path, const std::string& key) {
+    static std::mutex stripes[64];
+    return stripes[std::hash<std::string>()(path + '\n' + key) % 64];
 }
 
 std::string renderPicture(const std::string& path, int width, int height) {
@@ -153,11 +159,15 @@ void CacheActivity::renderBoth(const std::string& path) {
     boost::shared_ptr<System::OrvaneCacheDB> db = System::LocalCacheDBHolder::GetCacheDB(folder);
     if (!db)
         throw Orvane::Exception("Cannot Find CacheDB");
-    if (!db->isThumbPresent(thumb, stamp)) {
-        const std::string raw = renderPicture(path, m_thumbSize, m_thumbSize);
-        db->deleteThumbImage(thumb);
-        db->addThumbImage(thumb, raw, stamp);
+    {
+        std::lock_guard<std::mutex> lock(renderLock(path, thumb));
+        if (!db->isThumbPresent(thumb, stamp)) {
+            const std::string raw = renderPicture(path, m_thumbSize, m_thumbSize);
+            db->deleteThumbImage(thumb);
+            db->addThumbImage(thumb, raw, stamp);
+        }
     }
+    std::lock_guard<std::mutex> lock(renderLock(path, slide));
     if (!db->isSlidePresent(slide, stamp)) {
         const std::string raw = renderPicture(path, m_viewWidth, m_viewHeight);
         db->deleteSlideImage(slide);

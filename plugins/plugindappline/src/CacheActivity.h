@@ -9,6 +9,7 @@
 #include <Poco/Event.h>
 #include <atomic>
 #include <boost/shared_ptr.hpp>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ std::string fileStamp(const std::string& path);
 // The picture as JPEG, fitted inside width x height; throws when it cannot
 // be rendered.
 std::string renderPicture(const std::string& path, int width, int height);
+// Held from looking in the cache to storing there, so that page requests
+// and the background run never decode the same picture and size twice at
+// once. Striped: two keys may share a lock, never one key two locks.
+std::mutex& renderLock(const std::string& path, const std::string& key);
 
 class CacheActivity {
 public:

@@ -65,9 +65,15 @@ std::string cachedOrRendered(bool slide, System::OrvaneCacheDB& db, const std::s
                              const std::string& key, const std::string& stamp, int width,
                              int height) {
     std::string data;
-    const bool cached = slide ? db.isSlidePresent(key, stamp) && db.getSlideImage(key, data)
-                              : db.isThumbPresent(key, stamp) && db.getThumbImage(key, data);
-    if (cached)
+    auto cached = [&] {
+        return slide ? db.isSlidePresent(key, stamp) && db.getSlideImage(key, data)
+                     : db.isThumbPresent(key, stamp) && db.getThumbImage(key, data);
+    };
+    if (cached())
+        return data;
+    // Someone else may be rendering it right now: wait, then look again.
+    std::lock_guard<std::mutex> lock(Cache::renderLock(path, key));
+    if (cached())
         return data;
     data = Cache::renderPicture(path, width, height);
     store(slide, db, key, data, stamp);
