@@ -102,9 +102,37 @@ throughput() {
     'BEGIN { printf "%.0f", s * n / (b - a) / 1048576 }'
 }
 
-# Requests per second; wrk counts only answers within its timeout.
+# Requests per second; wrk counts only answers within its timeout. One
+# decimal: a slow page must not round down to 0 and read as "no answer".
+# Prints "RPS CPU_US": requests per second, and the CPU time (user and
+# system) the server's processes spent per request, which a busy machine
+# disturbs less than the rate. rps URL CONNECTIONS PIDS...
 rps() {
-  wrk -t2 -c"$2" -d"${3:-10}"s --timeout 30s "$1" | awk '/Requests\/sec:/ { printf "%.0f", $2 }'
+  local url=$1 conns=$2 before after out; shift 2
+  before=$(cpu_ticks "$@")
+  out=$(wrk -t2 -c"$conns" -d10s --timeout 30s "$url")
+  after=$(cpu_ticks "$@")
+  awk -v a="$before" -v b="$after" -v hz="$(getconf CLK_TCK)" '
+    / requests in / { n = $1 }
+    /Requests\/sec:/ { r = $2 }
+    END { printf "%.1f %.0f", r, (n > 0 ? (b - a) / hz / n * 1e6 : 0) }' <<<"$out"
+}
+
+# Clock ticks used so far by the given processes and their children.
+cpu_ticks() {
+  local pids="$*" p
+  for p in "$@"; do pids="$pids $(pgrep -P "$p" | tr '\n' ' ')"; done
+  for p in $pids; do cat "/proc/$p/stat" 2>/dev/null; done |
+    awk '{ t += $14 + $15 } END { print t + 0 }'
+}
+
+report_rps() {
+  local h n
+  read -r h hc <<<"$2"
+  read -r n nc <<<"$3"
+  report "$1" "$h" "$n" "req/s" "$4"
+  printf '%-34s host %8s us    nginx %8s us    ratio %5s (nginx over host)\n' \
+    "  CPU per request" "$hc" "$nc" "$(ratio "$nc" "$hc")"
 }
 
 # Every measured address must answer 200, or the figures mean nothing.
@@ -143,7 +171,7 @@ check_ok "${page}big.bin" "${page}small.bin" "${page}many/" \
 curl -s -o /dev/null "${page}big.bin"
 curl -s -o /dev/null "${ngx}big.bin"
 
-echo "orvane-host against nginx $(nginx -v 2>&1 | sed 's/.*nginx\///'), loopback, $(nproc) cores"
+echo "orvane-host against nginx $(nginx -v 2>&1 | sed 's/.*nginx\///'), loopback, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 # First, while the host is idle: how much its memory grows (RSS) while it
 # sends a 4 GiB file.
 before=$(rss_kb)
@@ -164,9 +192,9 @@ h=$(throughput "${page}big.bin" 1); n=$(throughput "${ngx}big.bin" 1)
 report "1 GiB file, 1 client" "$h" "$n" "MB/s" 0.8
 h=$(throughput "${page}big.bin" 8); n=$(throughput "${ngx}big.bin" 8)
 report "1 GiB file, 8 clients" "$h" "$n" "MB/s" 0.8
-h=$(rps "${page}small.bin" 32); n=$(rps "${ngx}small.bin" 32)
-report "4 KiB file, 32 connections" "$h" "$n" "req/s" 0.5
-h=$(rps "${page}many/" 8); n=$(rps "${ngx}many/" 8)
-report "10,000-file list, 8 connections" "$h" "$n" "req/s" 0.5
+h=$(rps "${page}small.bin" 32 "$host_pid"); n=$(rps "${ngx}small.bin" 32 "$nginx_pid")
+report_rps "4 KiB file, 32 connections" "$h" "$n" 0.5
+h=$(rps "${page}many/" 8 "$host_pid"); n=$(rps "${ngx}many/" 8 "$nginx_pid")
+report_rps "10,000-file list, 8 connections" "$h" "$n" 0.5
 
 printf '%-34s %d MB\n' "host peak memory (VmHWM)" $(( $(hwm_kb) / 1024 ))
