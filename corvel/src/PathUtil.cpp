@@ -200,6 +200,20 @@ bool isPathWithin(const std::string& path, const std::string& base) {
     return withinNormalised(normalise(path), normalise(base));
 }
 
+bool hasDotComponent(const std::string& path) {
+    std::string::size_type start = 0;
+    while (start <= path.size()) {
+        std::string::size_type end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "." || part == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 bool isPathWithinResolved(const std::string& path, const std::string& base) {
     if (!isPathWithin(path, base) || path[0] != '/' || base[0] != '/' ||
         path.find('\0') != std::string::npos || base.find('\0') != std::string::npos)

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "ExplorerTree.h"
+#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -30,20 +31,6 @@ bool hasControl(const std::string& text) {
     for (unsigned char c : text) {
         if (c < 0x20 || c == 0x7F)
             return true;
-    }
-    return false;
-}
-
-bool hasDotComponent(const std::string& path) {
-    std::string::size_type start = 0;
-    while (start <= path.size()) {
-        std::string::size_type end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(start, end - start);
-        if (part == "." || part == "..")
-            return true;
-        start = end + 1;
     }
     return false;
 }
@@ -176,7 +163,7 @@ void moveAcross(const std::string& from, const std::string& to) {
 }  // namespace
 
 std::string ExplorerOperations::checkedPath(const std::string& text) {
-    if (text.empty() || text[0] != '/' || hasControl(text) || hasDotComponent(text))
+    if (text.empty() || text[0] != '/' || hasControl(text) || Util::hasDotComponent(text))
         throw ExplorerError(403, NOT_ALLOWED);
     const std::string path = Util::convertPathToNative(text);
     if (path == "/" || !Util::isAllowedPath(path, true, true))

@@ -14,6 +14,7 @@
 
 #include "OwnerError.h"
 #include "OwnerJson.h"
+#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -22,20 +23,6 @@ namespace Host {
 namespace {
 
 typedef std::set<std::pair<dev_t, ino_t>> Visited;
-
-bool hasDotPart(const std::string& path) {
-    std::string::size_type start = 0;
-    while (start <= path.size()) {
-        std::string::size_type end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(start, end - start);
-        if (part == "." || part == "..")
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 std::string childPath(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
@@ -120,7 +107,7 @@ std::string OwnerFolders::checked(const std::string& text) {
     std::string path = text;
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
-    if (path.empty() || path[0] != '/' || hasDotPart(path) ||
+    if (path.empty() || path[0] != '/' || Util::hasDotComponent(path) ||
         path.find('\0') != std::string::npos) {
         throw OwnerError(400, "Give an absolute path, without \".\" or \"..\" parts.");
     }

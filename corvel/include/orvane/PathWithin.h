@@ -13,6 +13,8 @@ namespace Util {
 // land). A link inside base that leads out of it, a dangling link and a path
 // holding a NUL byte are not within base; a link that stays inside is.
 bool isPathWithinResolved(const std::string& path, const std::string& base);
+// True when a "/"-separated component of path is "." or "..".
+bool hasDotComponent(const std::string& path);
 
 // getFileListXML and getDirectoryListXML of Util.h for a visitor confined to
 // root: entries that are links leading out of root (or dangling) are left
