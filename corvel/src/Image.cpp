@@ -145,6 +145,13 @@ void flattenOnWhite(Ref<VipsImage>& image, const std::string& path) {
     *image.out() = flat.release();
 }
 
+void checkBox(int width, int height) {
+    if (width < 1 || height < 1 || width > MAX_BOX_SIDE || height > MAX_BOX_SIDE) {
+        throw Orvane::Exception("Cannot fit a picture into " + std::to_string(width) + " x " +
+                                std::to_string(height));
+    }
+}
+
 }  // namespace
 
 struct Image::Impl {
@@ -158,10 +165,7 @@ Image::Image(const std::string& path, int flag) : m_path(path), m_flag(flag), m_
 Image::~Image() = default;
 
 bool Image::resizeImage(int width, int height) {
-    if (width < 1 || height < 1 || width > MAX_BOX_SIDE || height > MAX_BOX_SIDE) {
-        throw Orvane::Exception("Cannot fit a picture into " + std::to_string(width) + " x " +
-                                std::to_string(height));
-    }
+    checkBox(width, height);
     readHeader(m_path);
     Ref<VipsSource> source;
     openSource(m_path, source);
@@ -175,6 +179,23 @@ bool Image::resizeImage(int width, int height) {
     Ref<VipsImage> decoded(vips_image_copy_memory(image.get()));
     if (!decoded.get())
         throw Orvane::Exception(vipsError("Cannot decode the picture", m_path));
+    *m_impl->scaled.out() = decoded.release();
+    return true;
+}
+
+bool Image::resizeFrom(const Image& larger, int width, int height) {
+    checkBox(width, height);
+    if (!larger.m_impl->scaled.get())
+        throw Orvane::Exception("The picture " + larger.m_path + " has not been scaled");
+    // Already upright: its orientation was applied when it was resized.
+    Ref<VipsImage> image;
+    if (vips_thumbnail_image(larger.m_impl->scaled.get(), image.out(), width, "height", height,
+                             "size", VIPS_SIZE_DOWN, "no_rotate", TRUE, nullptr) != 0) {
+        throw Orvane::Exception(vipsError("Cannot scale the picture", m_path));
+    }
+    Ref<VipsImage> decoded(vips_image_copy_memory(image.get()));
+    if (!decoded.get())
+        throw Orvane::Exception(vipsError("Cannot scale the picture", m_path));
     *m_impl->scaled.out() = decoded.release();
     return true;
 }

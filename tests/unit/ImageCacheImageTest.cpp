@@ -136,3 +136,31 @@ TEST(ImageCacheImage, NamesWithBracketsAreFileNames) {
     EXPECT_EQ(100, out.width);
     EXPECT_EQ(50, out.height);
 }
+
+// The background run makes the thumbnail from the slide it has just made; it
+// must come out as the file itself would give it, and not turned twice.
+TEST(ImageCacheImage, AThumbnailFromTheSlideMatchesOneFromTheFile) {
+    TempDir temp;
+    const std::string path = writePicture(temp.path() + "/turned.jpg", 1500, 1000, 6);
+    Data::Image slide(path, 0);
+    ASSERT_TRUE(slide.resizeImage(800, 600));
+    EXPECT_EQ(400, slide.width());
+    EXPECT_EQ(600, slide.height());
+
+    Data::Image thumb(path, 0);
+    EXPECT_THROW(thumb.resizeFrom(thumb, 128, 128), Orvane::Exception);
+    EXPECT_THROW(thumb.resizeFrom(slide, 0, 128), Orvane::Exception);
+    ASSERT_TRUE(thumb.resizeFrom(slide, 128, 128));
+    std::string jpeg;
+    ASSERT_TRUE(thumb.saveToRawData(0, jpeg));
+    const Decoded derived = decode(jpeg);
+    const Decoded direct = scaled(path, 128, 128);
+    ASSERT_TRUE(derived.ok);
+    EXPECT_EQ(direct.width, derived.width);
+    EXPECT_EQ(direct.height, derived.height);
+    EXPECT_GT(derived.topRight, 200);
+    EXPECT_LT(derived.topLeft, 60);
+    EXPECT_FALSE(derived.hasExif);
+    // The slide is left as it was.
+    EXPECT_EQ(400, slide.width());
+}

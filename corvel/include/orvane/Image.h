@@ -28,6 +28,12 @@ public:
     // white. Throws Orvane::Exception for a file that cannot be decoded, a
     // picture above MAX_PIXELS or a box that is not positive; true otherwise.
     bool resizeImage(int width, int height);
+    // As resizeImage, but scales the picture another Image has already
+    // resized instead of decoding the file again: a thumbnail made from a
+    // slide costs a fraction of a decode. Only for boxes that fit inside the
+    // one larger was fitted to, or the result is smaller than from the file.
+    // Throws Orvane::Exception when larger has not been resized.
+    bool resizeFrom(const Image& larger, int width, int height);
     // type 0: JPEG, quality 85, metadata stripped, of the resized picture.
     // Throws Orvane::Exception before resizeImage or for another type.
     bool saveToRawData(int type, std::string& data);

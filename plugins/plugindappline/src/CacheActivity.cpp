@@ -6,8 +6,11 @@
 #include <Poco/File.h>
 #include <Poco/Logger.h>
 
+#include <algorithm>
 #include <exception>
 #include <functional>
+#include <system_error>
+#include <thread>
 
 #include "orvane/AuthKey.h"
 #include "orvane/CacheDB.h"
@@ -28,6 +31,11 @@ const int DEFAULT_SLIDE_HEIGHT = 600;
 
 Poco::Logger& log() {
     return Poco::Logger::get("Dapplinepro");
+}
+
+// At most four: the run is background work, and visitors need cores too.
+unsigned workerCount() {
+    return std::min(4u, std::max(1u, std::thread::hardware_concurrency()));
 }
 
 std::string sizeSuffix(int width, int height) {
@@ -119,11 +127,29 @@ void CacheActivity::waitUntilEnded() {
         m_activity.ended.wait();
 }
 
+// Decoding a JPEG keeps one core busy whatever libvips' own thread count,
+// so the pictures are shared out among one worker per core.
 void CacheActivity::run() {
-    for (const std::string& path : *m_paths) {
-        if (m_activity.isStopped())
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < workerCount(); ++i) {
+        try {
+            helpers.emplace_back([this, &next] { work(next); });
+        } catch (const std::system_error&) {
+            break;  // Fewer workers only make the run slower.
+        }
+    }
+    work(next);
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+
+void CacheActivity::work(std::atomic<std::size_t>& next) {
+    while (!m_activity.isStopped()) {
+        const std::size_t index = next.fetch_add(1);
+        if (index >= m_paths->size())
             break;
-        cacheImage(path, m_shareId);
+        cacheImage((*m_paths)[index], m_shareId);
     }
 }
 
@@ -159,20 +185,34 @@ void CacheActivity::renderBoth(const std::string& path) {
     boost::shared_ptr<System::OrvaneCacheDB> db = System::LocalCacheDBHolder::GetCacheDB(folder);
     if (!db)
         throw Orvane::Exception("Cannot Find CacheDB");
+    Data::Image slideImage(path, 0);
+    bool haveSlide = false;
     {
-        std::lock_guard<std::mutex> lock(renderLock(path, thumb));
-        if (!db->isThumbPresent(thumb, stamp)) {
-            const std::string raw = renderPicture(path, m_thumbSize, m_thumbSize);
-            db->deleteThumbImage(thumb);
-            db->addThumbImage(thumb, raw, stamp);
+        std::lock_guard<std::mutex> lock(renderLock(path, slide));
+        if (!db->isSlidePresent(slide, stamp)) {
+            slideImage.resizeImage(m_viewWidth, m_viewHeight);
+            haveSlide = true;
+            std::string raw;
+            slideImage.saveToRawData(0, raw);
+            db->deleteSlideImage(slide);
+            db->addSlideImage(slide, raw, stamp);
         }
     }
-    std::lock_guard<std::mutex> lock(renderLock(path, slide));
-    if (!db->isSlidePresent(slide, stamp)) {
-        const std::string raw = renderPicture(path, m_viewWidth, m_viewHeight);
-        db->deleteSlideImage(slide);
-        db->addSlideImage(slide, raw, stamp);
+    std::lock_guard<std::mutex> lock(renderLock(path, thumb));
+    if (db->isThumbPresent(thumb, stamp))
+        return;
+    std::string raw;
+    // A square no wider than the slide box's narrower side fits wherever
+    // the slide did, so the slide holds every pixel the thumbnail needs.
+    if (haveSlide && m_thumbSize <= std::min(m_viewWidth, m_viewHeight)) {
+        Data::Image thumbImage(path, 0);
+        thumbImage.resizeFrom(slideImage, m_thumbSize, m_thumbSize);
+        thumbImage.saveToRawData(0, raw);
+    } else {
+        raw = renderPicture(path, m_thumbSize, m_thumbSize);
     }
+    db->deleteThumbImage(thumb);
+    db->addThumbImage(thumb, raw, stamp);
 }
 
 // Queued, not handed over on this thread: the plug-in's handlers run one at

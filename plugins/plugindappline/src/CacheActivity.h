@@ -1,8 +1,10 @@
 // The background run that renders a share's pictures into the host's image
 // cache, a thumbnail and a slide each, and reports every picture done to the
 // plug-in through the host's bus ("imageprecache"). It runs on a thread of
-// Poco's default pool; start, stop and the waits may come from any thread,
-// and stopping takes effect between two pictures.
+// Poco's default pool, which takes one helper thread per further core (up to
+// four in all) and joins them before it ends; the workers share only an
+// atomic position in the list. Start, stop and the waits may come from any
+// thread, and stopping takes effect between two pictures of each worker.
 #pragma once
 
 #include <Poco/Activity.h>
@@ -72,8 +74,11 @@ private:
     };
 
     boost::shared_ptr<Data::Message> progressMessage(const std::string& path, int shareId) const;
+    // Takes pictures from the list until it is done or the run is stopped.
+    void work(std::atomic<std::size_t>& next);
     // Both sizes into the folder's cache, each unless already there for
-    // the file's current stamp.
+    // the file's current stamp. The slide comes first, so that the
+    // thumbnail can be made from it without decoding the file again.
     void renderBoth(const std::string& path);
 
     PathList m_paths;
