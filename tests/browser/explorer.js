@@ -45,16 +45,6 @@ function makeFolders(root) {
   return f;
 }
 
-async function addShare(host, name, location, { isPublic = false, viewmode = '' } = {}) {
-  const form = new URLSearchParams({
-    sharelocation: location, sharename: name, viewmode, allowpublicaccess: isPublic ? '1' : '0',
-  });
-  const xml = await host.owner('addshare', { body: form.toString() });
-  const id = (xml.match(/<shareid>(\d+)<\/shareid>/) || [])[1];
-  if (!id) throw new Error(`addshare ${name} answered ${xml}`);
-  return id;
-}
-
 async function permit(host, shareId, guestId, write) {
   const ids = `shareid=${shareId}&userid=${guestId}`;
   const added = await host.owner('addusertoshare', { query: ids });
@@ -68,11 +58,11 @@ async function setUp(ctx) {
   const folders = makeFolders(ctx.root);
   const guestId = host.addGuest(GUEST.name, GUEST.password);
   const otherId = host.addGuest('someone-else', 'another secret');
-  await addShare(host, 'Public Folder', folders.public, { isPublic: true });
-  await addShare(host, 'Public Gallery', folders.gallery, { isPublic: true, viewmode: 'GALLERY' });
-  await permit(host, await addShare(host, 'Team Write', folders.write), guestId, true);
-  await permit(host, await addShare(host, 'Team Read', folders.read), guestId, false);
-  await permit(host, await addShare(host, 'Other Team', folders.other), otherId, true);
+  await host.addShare('Public Folder', folders.public, { isPublic: true });
+  await host.addShare('Public Gallery', folders.gallery, { isPublic: true, viewmode: 'GALLERY' });
+  await permit(host, await host.addShare('Team Write', folders.write), guestId, true);
+  await permit(host, await host.addShare('Team Read', folders.read), guestId, false);
+  await permit(host, await host.addShare('Other Team', folders.other), otherId, true);
   return folders;
 }
 

@@ -102,20 +102,30 @@ class Host {
     return text;
   }
 
-  // A share open only to listed guests, the guest allowed to write in it.
-  async privateShare(name, location, guestId) {
+  // A share of location under name; its id.
+  async addShare(name, location, { isPublic = false, viewmode = '' } = {}) {
     const form = new URLSearchParams({
-      sharelocation: location, sharename: name, viewmode: '', allowpublicaccess: '0',
+      sharelocation: location, sharename: name, viewmode, allowpublicaccess: isPublic ? '1' : '0',
     });
     const xml = await this.owner('addshare', { body: form.toString() });
     const id = (xml.match(/<shareid>(\d+)<\/shareid>/) || [])[1];
-    if (!id) throw new Error(`addshare answered ${xml}`);
+    if (!id) throw new Error(`addshare ${name} answered ${xml}`);
+    return id;
+  }
+
+  sharePageOf(name) {
+    return `${this.base}/app/dapplinepro/share/${encodeURIComponent(name)}/`;
+  }
+
+  // A share open only to listed guests, the guest allowed to write in it.
+  async privateShare(name, location, guestId) {
+    const id = await this.addShare(name, location);
     const ids = `shareid=${id}&userid=${guestId}`;
     const added = await this.owner('addusertoshare', { query: ids });
     if (!added.includes('<success>1</success>')) throw new Error(`addusertoshare: ${added}`);
     const write = await this.owner('setuseraccessforshare', { query: `${ids}&write=1` });
     if (!write.includes('<success>1</success>')) throw new Error(`setuseraccessforshare: ${write}`);
-    return `${this.base}/app/dapplinepro/share/${encodeURIComponent(name)}/`;
+    return this.sharePageOf(name);
   }
 
   async stop() {

@@ -20,7 +20,7 @@ const path = require('path');
 const { Host, poll } = require('./host');
 const media = require('./media');
 // Checks of the host's own pages, each module adding its list.
-const PAGE_SUITES = [require('./explorer'), require('./owner')];
+const PAGE_SUITES = [require('./explorer'), require('./owner'), require('./zip')];
 
 const CHROMIUM = process.env.ORVANE_CHROMIUM || '/usr/bin/chromium';
 const CHROMIUM_ARGS = [
@@ -391,38 +391,6 @@ async function music(session, host) {
   session.assertNoConsoleErrors();
 }
 
-// Notes every text the zip window's state line shows. The popup's first
-// (blank) window is kept for the page it then loads, so the listener sits
-// on the window, which outlives that first document.
-function recordZipStates() {
-  window.addEventListener('DOMContentLoaded', () => {
-    const box = document.getElementById('zipstate');
-    if (!box) return;
-    window.zipStates = [box.textContent];
-    new MutationObserver(() => window.zipStates.push(box.textContent))
-      .observe(box, { childList: true, characterData: true, subtree: true });
-  });
-}
-
-async function zipWindow(session, host) {
-  const context = await session.context();
-  await context.addInitScript(recordZipStates);
-  const page = await context.newPage();
-  await page.goto(host.sharePage + '?vm=list');
-  const [popup] = await Promise.all([page.waitForEvent('popup'), page.click('.downloadzip a')]);
-  const download = await popup.waitForEvent('download', { timeout: 60000 });
-  const zip = fs.readFileSync(await download.path());
-  assert.equal(zip.subarray(0, 4).toString('latin1'), 'PK\u0003\u0004');
-  for (const name of ['notes.txt', 'data.bin', 'beach.png', "02 It's Me.mp3", 'inside.txt']) {
-    assert.ok(zip.includes(Buffer.from(name)), `the zip holds ${name}`);
-  }
-  const states = await popup.evaluate(() => window.zipStates);
-  assert.ok(states.includes('Preparing the zip\u2026'), `zip window states: ${states}`);
-  assert.ok(states[states.length - 1].startsWith('Your download starts now'), `zip window states: ${states}`);
-  await session.shoot(popup, 'zip-window');
-  session.assertNoConsoleErrors();
-}
-
 // ---------------------------------------------------------------------------
 
 async function main() {
@@ -460,7 +428,6 @@ async function main() {
       ['upload through the page widget, by drop, and cancelled', () => uploads(session, host, folders, uploadPage)],
       ['gallery thumbnails, lightbox, keys, slideshow and swipe', () => gallery(session, host)],
       ['music play list, playing and the next song', () => music(session, host)],
-      ['zip window shows progress and the zip arrives', () => zipWindow(session, host)],
     ];
     for (const suite of PAGE_SUITES) checks.push(...suite.checks({ session, host, folders, root }));
     for (const [name, run] of checks) {
