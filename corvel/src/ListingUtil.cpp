@@ -4,12 +4,14 @@
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <vector>
 
 #include "orvane/Exception.h"
+#include "orvane/FolderScreen.h"
 #include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
@@ -104,21 +106,17 @@ bool passesFilter(const Entry& e, const ListOptions& options) {
 }
 
 // False when the entry vanished or cannot be shown.
-bool readEntry(const std::string& folder, const std::string& name, Entry& e) {
+bool readEntry(const FolderScreen& screen, const std::string& folder, const std::string& name,
+               Entry& e) {
+    struct stat st;
+    if (!screen.allows(name, st, e.isLink))
+        return false;
     e.name = name;
     e.folder = folder;
     e.path = childPath(folder, name);
-    if (!isAllowedPath(e.path, true, true) || !isAllowedFile(e.path))
-        return false;
-    try {
-        Poco::File file(e.path);
-        e.isDir = file.isDirectory();
-        e.isLink = file.isLink();
-        e.size = e.isDir ? 0 : static_cast<std::int64_t>(file.getSize());
-        e.modified = file.getLastModified();
-    } catch (const Poco::Exception&) {
-        return false;
-    }
+    e.isDir = S_ISDIR(st.st_mode);
+    e.size = e.isDir ? 0 : static_cast<std::int64_t>(st.st_size);
+    e.modified = Poco::Timestamp::fromEpochTime(st.st_mtime);
     e.ext = e.isDir ? "" : extensionOf(name);
     return true;
 }
@@ -126,17 +124,15 @@ bool readEntry(const std::string& folder, const std::string& name, Entry& e) {
 void collect(const std::string& folder, const ListOptions& options, int depth,
              std::vector<Entry>& out) {
     std::vector<Entry> here;
+    const FolderScreen screen(folder, options.root);
     try {
         for (Poco::DirectoryIterator it(folder), end; it != end; ++it) {
             const std::string name = it.name();
             if (!options.showHidden && !name.empty() && name[0] == '.')
                 continue;
             Entry e;
-            if (!readEntry(folder, name, e))
-                continue;
-            if (e.isLink && !options.root.empty() && !isPathWithinResolved(e.path, options.root))
-                continue;
-            here.push_back(e);
+            if (readEntry(screen, folder, name, e))
+                here.push_back(e);
         }
     } catch (const Poco::Exception&) {
         if (depth == 0)

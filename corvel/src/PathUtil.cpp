@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "orvane/FolderScreen.h"
 #include "orvane/PathWithin.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/Util.h"
@@ -116,20 +117,42 @@ bool withinNormalised(const std::string& path, const std::string& base) {
     return path.size() == base.size() || path[base.size()] == '/';
 }
 
-bool allowedForm(const std::string& path, bool refuseProfile) {
+// The profile folder as given and resolved; both empty when there is none.
+struct ProfileForms {
+    std::string lexical;
+    std::string real;
+};
+
+ProfileForms profileForms() {
+    ProfileForms forms;
+    const std::string profile = API::ProfileManager::getProfileRootDir();
+    if (profile.empty())
+        return forms;
+    forms.lexical = normalise(profile);
+    realPath(profile, forms.real);
+    return forms;
+}
+
+bool outsideRefusedRoots(const std::string& path) {
     for (const char* root : kRefusedRoots) {
         if (withinNormalised(path, root))
             return false;
     }
+    return true;
+}
+
+bool outsideProfile(const std::string& path, const std::string& lexical, const std::string& real) {
+    return !(!lexical.empty() && withinNormalised(path, lexical)) &&
+           !(!real.empty() && withinNormalised(path, real));
+}
+
+bool allowedForm(const std::string& path, bool refuseProfile) {
+    if (!outsideRefusedRoots(path))
+        return false;
     if (!refuseProfile)
         return true;
-    const std::string profile = API::ProfileManager::getProfileRootDir();
-    if (profile.empty())
-        return true;
-    if (withinNormalised(path, normalise(profile)))
-        return false;
-    std::string real;
-    return !(realPath(profile, real) && withinNormalised(path, real));
+    const ProfileForms profile = profileForms();
+    return outsideProfile(path, profile.lexical, profile.real);
 }
 
 }  // namespace
@@ -221,6 +244,46 @@ bool isPathWithinResolved(const std::string& path, const std::string& base) {
     std::string realPathText, realBase;
     return resolveStrictly(normalise(path), realPathText) &&
            resolveStrictly(normalise(base), realBase) && withinNormalised(realPathText, realBase);
+}
+
+FolderScreen::FolderScreen(const std::string& folder, const std::string& confineTo)
+    : m_folder(folder), m_lexical(normalise(folder)), m_confineTo(confineTo) {
+    if (!resolveStrictly(m_lexical, m_real))
+        m_real.clear();
+    const ProfileForms profile = profileForms();
+    m_profileLexical = profile.lexical;
+    m_profileReal = profile.real;
+}
+
+std::string FolderScreen::pathOf(const std::string& base, const std::string& name) const {
+    return base.empty() || base.back() == '/' ? base + name : base + "/" + name;
+}
+
+// An entry that is no link lies where its folder does: its resolved form is
+// the folder's with the name appended, and it cannot lead out of anything.
+bool FolderScreen::allows(const std::string& name, struct stat& st, bool& isLink) const {
+    if (m_folder.empty() || m_folder[0] != '/' || name.empty() || name == "." || name == ".." ||
+        name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
+        return false;
+    const std::string path = pathOf(m_folder, name);
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    isLink = S_ISLNK(st.st_mode);
+    if (isLink) {
+        if (!isAllowedPath(path, true, true) || ::stat(path.c_str(), &st) != 0)
+            return false;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return false;
+    if (isLink)
+        return m_confineTo.empty() || isPathWithinResolved(path, m_confineTo);
+    if (m_real.empty())
+        return isAllowedPath(path, true, true);
+    const std::string lexical = pathOf(m_lexical, name);
+    const std::string real = pathOf(m_real, name);
+    return outsideRefusedRoots(lexical) && outsideRefusedRoots(real) &&
+           outsideProfile(lexical, m_profileLexical, m_profileReal) &&
+           outsideProfile(real, m_profileLexical, m_profileReal);
 }
 
 bool setCustomPermissions(const std::string& path, bool isFolder) {

@@ -3,6 +3,7 @@
 #include <Poco/DOM/DOMParser.h>
 #include <Poco/DOM/Document.h>
 #include <Poco/DOM/Element.h>
+#include <Poco/File.h>
 #include <Poco/SAX/SAXException.h>
 #include <Poco/Timestamp.h>
 #include <arpa/inet.h>
@@ -13,7 +14,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <map>
+#include <vector>
+
 #include "TestSupport.h"
+#include "orvane/FolderScreen.h"
+#include "orvane/PathWithin.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/Util.h"
 
@@ -169,6 +175,77 @@ TEST(CorvelPathUtil, AllowedFileOnlyRegularFilesAndFolders) {
     EXPECT_TRUE(isAllowedFile(temp.path() + "/to-file"));
     EXPECT_FALSE(isAllowedFile(temp.path() + "/to-fifo"));
     EXPECT_FALSE(isAllowedFile(temp.path() + "/dangling"));
+}
+
+// The listing's quick screen must decide every entry as the full path
+// checks decide it, whatever the entry is and wherever a link leads. The
+// listed folder is reached through a link too, so that its own resolved
+// form differs from the text.
+TEST(CorvelPathUtil, FolderScreenDecidesAsTheFullChecks) {
+    ProfileScope profile;
+    const TempDir& temp = profile.temp();
+    const std::string real = temp.mkdir("real");
+    ASSERT_EQ(0, ::symlink(real.c_str(), (temp.path() + "/via").c_str()));
+    const std::string share = temp.path() + "/via/share";
+    Poco::File(share + "/sub").createDirectories();
+    Poco::File(profile.dir()).createDirectories();
+    temp.write("real/share/plain.txt", "x");
+    temp.write("real/share/.hidden", "x");
+    temp.write("outside.txt", "x");
+    ASSERT_EQ(0, ::mkfifo((share + "/fifo").c_str(), 0600));
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {"inner", share + "/plain.txt"},
+        {"inner-dir", "sub"},
+        {"out", temp.path() + "/outside.txt"},
+        {"up", ".."},
+        {"dangling", "/nowhere/at/all"},
+        {"to-profile", profile.dir()},
+        {"to-token", profile.dir() + "/owner.token"},
+        {"to-fifo", "fifo"},
+        {"to-proc", "/proc/self"},
+    };
+    for (const auto& link : links)
+        ASSERT_EQ(0, ::symlink(link.second.c_str(), (share + "/" + link.first).c_str()));
+
+    std::map<std::string, bool> shown;
+    for (const std::string& confine : {share, std::string()}) {
+        const FolderScreen screen(share, confine);
+        std::vector<std::string> names;
+        Poco::File(share).list(names);
+        ASSERT_EQ(13u, names.size());
+        for (const std::string& name : names) {
+            const std::string path = share + "/" + name;
+            const bool link = Poco::File(path).isLink();
+            const bool expected = isAllowedPath(path, true, true) && isAllowedFile(path) &&
+                                  (!link || confine.empty() || isPathWithinResolved(path, confine));
+            struct stat st;
+            bool isLink = !link;
+            EXPECT_EQ(expected, screen.allows(name, st, isLink)) << name << " in " << confine;
+            if (expected) {
+                EXPECT_EQ(link, isLink) << name;
+                EXPECT_EQ(Poco::File(path).isDirectory(), S_ISDIR(st.st_mode)) << name;
+            }
+            if (!confine.empty())
+                shown[name] = expected;
+        }
+        struct stat st;
+        bool isLink = false;
+        EXPECT_FALSE(screen.allows("..", st, isLink));
+        EXPECT_FALSE(screen.allows("sub/../plain.txt", st, isLink));
+    }
+    // What the comparison rests on, spelled out.
+    EXPECT_TRUE(shown["plain.txt"] && shown["sub"] && shown["inner"] && shown["inner-dir"] &&
+                shown[".hidden"]);
+    EXPECT_FALSE(shown["out"] || shown["up"] || shown["dangling"] || shown["to-profile"] ||
+                 shown["to-token"] || shown["fifo"] || shown["to-fifo"] || shown["to-proc"]);
+
+    // A profile kept inside the listed folder is not listed either.
+    const FolderScreen parent(temp.path(), temp.path());
+    struct stat st;
+    bool isLink = false;
+    EXPECT_FALSE(parent.allows("profile", st, isLink));
+    EXPECT_TRUE(parent.allows("outside.txt", st, isLink));
+    EXPECT_FALSE(FolderScreen("relative/folder", "").allows("x", st, isLink));
 }
 
 TEST(CorvelPathUtil, CustomPermissions) {

@@ -8,6 +8,8 @@
 #include <Poco/LocalDateTime.h>
 #include <Poco/Path.h>
 #include <Poco/URI.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -15,7 +17,7 @@
 #include "DapplinePlugin.h"
 #include "orvane/Customization.h"
 #include "orvane/Defs.h"
-#include "orvane/PathWithin.h"
+#include "orvane/FolderScreen.h"
 #include "orvane/PoManager.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/Util.h"
@@ -216,24 +218,23 @@ std::string uploadAddress(const std::string& folder, const std::string& dirName,
 
 std::vector<FolderEntry> allowedEntries(const std::string& folder) {
     std::vector<FolderEntry> entries;
+    // A link is listed only when it leads below the listed folder.
+    const Util::FolderScreen screen(folder, folder);
     Poco::DirectoryIterator end;
     for (Poco::DirectoryIterator it(Util::addEndingSeparator(folder)); it != end; ++it) {
         FolderEntry entry;
         entry.name = it.name();
+        struct stat st;
+        bool isLink = false;
+        // An entry removed or unreadable since the listing began is left out.
+        if (!screen.allows(entry.name, st, isLink))
+            continue;
         entry.path = it.path().toString();
-        try {
-            // A link is listed only when it leads below the listed folder.
-            if (!Util::isAllowedPath(entry.path, false, true) || !Util::isAllowedFile(entry.path) ||
-                !Util::isPathWithinResolved(entry.path, folder))
-                continue;
-            entry.isDirectory = it->isDirectory();
-            entry.isHidden = it->isHidden();
-            if (!entry.isDirectory) {
-                entry.size = it->getSize();
-                entry.modified = it->getLastModified();
-            }
-        } catch (const Poco::FileException&) {
-            continue;  // removed or unreadable since the listing began
+        entry.isDirectory = S_ISDIR(st.st_mode);
+        entry.isHidden = entry.name[0] == '.';
+        if (!entry.isDirectory) {
+            entry.size = static_cast<std::uint64_t>(st.st_size);
+            entry.modified = Poco::Timestamp::fromEpochTime(st.st_mtime);
         }
         entries.push_back(entry);
     }
