@@ -2,8 +2,10 @@
 
 #include <Poco/Logger.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -16,6 +18,10 @@ typedef boost::shared_ptr<Data::Message> MessagePtr;
 typedef boost::shared_ptr<System::MessageEventInfo> EventPtr;
 
 // The one table of registered services that both dispatchers deliver from.
+// A service is often destroyed right after it unregisters (a plug-in being
+// unloaded), so removing one waits for the deliveries to it that are under
+// way on other threads; those on the calling thread (a service that
+// unregisters from inside its own handler) cannot be waited for.
 class Registry {
 public:
     bool add(const std::string& name, const EventPtr& info) {
@@ -23,8 +29,15 @@ public:
         return m_services.emplace(name, info).second;
     }
     bool remove(const std::string& name) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_services.erase(name) != 0;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        auto it = m_services.find(name);
+        if (it == m_services.end())
+            return false;
+        const EventPtr info = it->second;
+        m_services.erase(it);
+        const long mine = std::count(ownDeliveries().begin(), ownDeliveries().end(), info.get());
+        m_idle.wait(lock, [&] { return inFlight(info.get()) <= mine; });
+        return true;
     }
     EventPtr find(const std::string& name) const {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -32,9 +45,43 @@ public:
         return it == m_services.end() ? EventPtr() : it->second;
     }
 
+    // The service's event, counted as in delivery until leave(); null when
+    // no service has that name.
+    EventPtr enter(const std::string& name) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_services.find(name);
+        if (it == m_services.end())
+            return EventPtr();
+        ++m_inFlight[it->second.get()];
+        ownDeliveries().push_back(it->second.get());
+        return it->second;
+    }
+    void leave(const EventPtr& info) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_inFlight.find(info.get());
+        if (it != m_inFlight.end() && --it->second == 0)
+            m_inFlight.erase(it);
+        std::vector<System::MessageEventInfo*>& own = ownDeliveries();
+        auto mine = std::find(own.rbegin(), own.rend(), info.get());
+        if (mine != own.rend())
+            own.erase(std::next(mine).base());
+        m_idle.notify_all();
+    }
+
 private:
+    static std::vector<System::MessageEventInfo*>& ownDeliveries() {
+        thread_local std::vector<System::MessageEventInfo*> own;
+        return own;
+    }
+    long inFlight(System::MessageEventInfo* info) const {
+        auto it = m_inFlight.find(info);
+        return it == m_inFlight.end() ? 0 : it->second;
+    }
+
     mutable std::mutex m_mutex;
+    std::condition_variable m_idle;
     std::map<std::string, EventPtr> m_services;
+    std::map<System::MessageEventInfo*, long> m_inFlight;
 };
 
 Registry& registry() {
@@ -42,16 +89,23 @@ Registry& registry() {
     return r;
 }
 
-void fire(const EventPtr& info, int deferred, MessagePtr& msg) {
+// Delivers to the named service, if there is one; false when there is none.
+bool fire(const std::string& target, int deferred, MessagePtr& msg) {
+    const EventPtr info = registry().enter(target);
+    if (!info)
+        return false;
     System::DeliveryContext ctx;
     ctx.deferred = deferred;
     try {
         info->event.notify(&ctx, msg);
     } catch (const std::exception& e) {
-        Poco::Logger::get("Dispatcher").error("Delivery to " + msg->target + " failed: " + e.what());
+        Poco::Logger::get("Dispatcher")
+            .error("Delivery to " + msg->target + " failed: " + e.what());
     } catch (...) {
         Poco::Logger::get("Dispatcher").error("Delivery to " + msg->target + " failed");
     }
+    registry().leave(info);
+    return true;
 }
 
 class BusDispatcher : public System::MessageDispatcher {
@@ -68,11 +122,9 @@ public:
 class GlobalDispatcher : public BusDispatcher {
 public:
     bool postMessage(MessagePtr msg) override {
-        if (!msg) return false;
-        EventPtr info = registry().find(msg->target);
-        if (!info) return false;
-        fire(info, 0, msg);
-        return true;
+        if (!msg)
+            return false;
+        return fire(msg->target, 0, msg);
     }
 };
 
@@ -81,10 +133,12 @@ public:
     ~DeferredQueue() override { stop(); }
 
     bool postMessage(MessagePtr msg) override {
-        if (!msg || !registry().find(msg->target)) return false;
+        if (!msg || !registry().find(msg->target))
+            return false;
         start(8);
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopping) return false;
+        if (m_stopping)
+            return false;
         m_queue.push_back(msg);
         m_wake.notify_one();
         return true;
@@ -92,7 +146,8 @@ public:
 
     void start(int workers) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_threads.empty() || m_stopping) return;
+        if (!m_threads.empty() || m_stopping)
+            return;
         for (int i = 0; i < (workers > 0 ? workers : 1); ++i) {
             m_threads.emplace_back([this] { run(); });
         }
@@ -104,7 +159,8 @@ public:
             m_stopping = true;
             m_wake.notify_all();
         }
-        for (auto& t : m_threads) t.join();
+        for (auto& t : m_threads)
+            t.join();
         std::lock_guard<std::mutex> lock(m_mutex);
         m_threads.clear();
         m_stopping = false;
@@ -124,7 +180,8 @@ private:
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
                 // Drain what was queued before stopping, so no request is lost.
-                if (m_queue.empty()) return;
+                if (m_queue.empty())
+                    return;
                 msg = m_queue.front();
                 m_queue.pop_front();
                 hook = m_hook;
@@ -134,9 +191,9 @@ private:
     }
 
     void deliver(MessagePtr& msg, const DeliveryHook& hook) {
-        EventPtr info = registry().find(msg->target);
-        if (info) fire(info, 1, msg);
-        if (hook) hook(msg);
+        fire(msg->target, 1, msg);
+        if (hook)
+            hook(msg);
     }
 
     std::mutex m_mutex;
@@ -159,10 +216,18 @@ DeferredQueue& deferredQueue() {
 
 }  // namespace
 
-System::MessageDispatcher* Dispatcher() { return &globalDispatcher(); }
-System::MessageDispatcher* DeferredDispatcher() { return &deferredQueue(); }
-void startDeferredDispatcher(int workers) { deferredQueue().start(workers); }
-void stopDeferredDispatcher() { deferredQueue().stop(); }
+System::MessageDispatcher* Dispatcher() {
+    return &globalDispatcher();
+}
+System::MessageDispatcher* DeferredDispatcher() {
+    return &deferredQueue();
+}
+void startDeferredDispatcher(int workers) {
+    deferredQueue().start(workers);
+}
+void stopDeferredDispatcher() {
+    deferredQueue().stop();
+}
 void setDeferredDeliveryHook(const System::MessageDispatcher::DeliveryHook& hook) {
     deferredQueue().setHook(hook);
 }

@@ -186,6 +186,86 @@ TEST(CorvelMessaging, StopDrainsTheQueueAndPostingRestartsIt) {
 
 namespace {
 
+// A service whose handler holds its delivery until released, and may
+// unregister itself from inside it.
+class Holder {
+public:
+    explicit Holder(const std::string& name, bool selfRemove = false)
+        : m_name(name), m_selfRemove(selfRemove), m_info(new System::MessageEventInfo()) {
+        m_info->event += Poco::delegate(this, &Holder::onMessage);
+    }
+    bool registerOn(System::MessageDispatcher* d) { return d->registerService(m_name, m_info); }
+    bool waitEntered() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_entered; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+    std::atomic<bool> finished{false};
+    std::atomic<bool> removedItself{false};
+
+private:
+    void onMessage(const void*, MessagePtr&) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_entered = true;
+        m_changed.notify_all();
+        if (m_selfRemove) {
+            lock.unlock();
+            removedItself = Orvane::Dispatcher()->unregisterService(m_name);
+        } else {
+            m_changed.wait_for(lock, kWait, [&] { return m_released; });
+        }
+        finished = true;
+    }
+
+    std::string m_name;
+    bool m_selfRemove;
+    boost::shared_ptr<System::MessageEventInfo> m_info;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_entered = false;
+    bool m_released = false;
+};
+
+}  // namespace
+
+// A plug-in is destroyed as soon as it has unregistered; a delivery still
+// running in it on a worker would run on freed memory.
+TEST(CorvelMessaging, UnregisteringWaitsForDeliveriesUnderWay) {
+    Holder service("corvel-test-hold");
+    ASSERT_TRUE(service.registerOn(Orvane::Dispatcher()));
+    ASSERT_TRUE(Orvane::DeferredDispatcher()->postMessage(message("corvel-test-hold")));
+    ASSERT_TRUE(service.waitEntered());
+    std::atomic<bool> finishedFirst{false};
+    std::thread remover([&] {
+        EXPECT_TRUE(Orvane::Dispatcher()->unregisterService("corvel-test-hold"));
+        finishedFirst = service.finished.load();
+    });
+    // Time for a remover that does not wait to get it wrong.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    service.release();
+    remover.join();
+    EXPECT_TRUE(finishedFirst);
+    EXPECT_FALSE(Orvane::DeferredDispatcher()->postMessage(message("corvel-test-hold")));
+}
+
+TEST(CorvelMessaging, AServiceMayUnregisterFromItsOwnHandler) {
+    Holder service("corvel-test-self", true);
+    ASSERT_TRUE(service.registerOn(Orvane::Dispatcher()));
+    ASSERT_TRUE(Orvane::DeferredDispatcher()->postMessage(message("corvel-test-self")));
+    ASSERT_TRUE(service.waitEntered());
+    for (int i = 0; i < 1000 && !service.finished; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(service.finished);
+    EXPECT_TRUE(service.removedItself);
+    EXPECT_FALSE(Orvane::Dispatcher()->isRegistered("corvel-test-self"));
+}
+
+namespace {
+
 // The object an operation table calls into.
 class Handlers {
 public:
