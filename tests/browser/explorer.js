@@ -94,8 +94,9 @@ async function waitForEntries(page, names) {
   });
 }
 
-function picturesLoaded(page) {
-  return page.$$eval('.expl-content img', (imgs) => imgs.length > 0 &&
+// The table's rows have icons too: a grid is known by its thumbnails.
+function picturesLoaded(page, selector = '.expl-content img') {
+  return page.$$eval(selector, (imgs) => imgs.length > 0 &&
     imgs.every((img) => img.complete && img.naturalWidth > 0));
 }
 
@@ -128,6 +129,17 @@ async function dialogAnswer(page, text, confirm) {
 async function publicExplorer(ctx, folders) {
   const { session, host } = ctx;
   const page = await session.page();
+  // What the thumbnail requests were answered, for a failure's message.
+  const thumbs = [];
+  page.on('response', async (r) => {
+    if (!r.url().includes('getfsthumbimage')) return;
+    const body = await r.body().catch(() => Buffer.alloc(0));
+    thumbs.push(`${r.status()} ${r.headers()['content-type']} ${body.length} bytes` +
+      (r.status() === 200 ? '' : `: ${body.toString('latin1', 0, 200)}`));
+  });
+  page.on('requestfailed', (r) => {
+    if (r.url().includes('getfsthumbimage')) thumbs.push(`failed: ${r.failure() && r.failure().errorText}`);
+  });
   await page.goto(await shareLink(host, 'Public Folder'));
   const url = new URL(page.url());
   assert.equal(url.pathname + url.search, '/ui/core/index.html?mode=public');
@@ -172,9 +184,9 @@ async function publicExplorer(ctx, folders) {
   // The grid shows the picture's thumbnail; the view stays when browsing.
   await page.click('.expl-views button:text-is("Grid")');
   assert.ok(hashOf(page).startsWith('#expl-grid.'), hashOf(page));
-  await poll('the grid thumbnails', () => picturesLoaded(page));
+  await poll('the grid thumbnails', () => picturesLoaded(page, '.expl-content img.expl-picture'));
   assert.equal(await page.$$eval('img.expl-picture', (imgs) => imgs.map((i) => new URL(i.src).pathname)).then((p) => p.join()),
-    '/app/dapplinepro/getfsthumbimage');
+    '/app/dapplinepro/getfsthumbimage', `thumbnail answers: ${thumbs.join('; ')}`);
   await session.shoot(page, 'explorer-public-grid');
   await page.click('.expl-label:text-is("Holiday")');
   await waitForEntries(page, [ODD_FOLDER, 'inside.txt']);
@@ -185,7 +197,7 @@ async function publicExplorer(ctx, folders) {
   await gallery.goto(await shareLink(host, 'Public Gallery'));
   assert.ok(hashOf(gallery).startsWith('#expl-grid.'), hashOf(gallery));
   await waitForEntries(gallery, ['city.png', 'forest.png']);
-  await poll('the gallery thumbnails', () => picturesLoaded(gallery));
+  await poll('the gallery thumbnails', () => picturesLoaded(gallery, '.expl-content img.expl-picture'));
   await session.shoot(gallery, 'explorer-public-grid-phone');
 
   const phone = await session.page(PHONE);
