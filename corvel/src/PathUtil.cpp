@@ -60,8 +60,11 @@ bool realPath(const std::string& path, std::string& out) {
 
 // The resolved form of an absolute, normalised path: its deepest existing
 // ancestor resolved, the rest appended, so that a path still to be created
-// below a link is judged by where it would land.
-bool resolveExisting(const std::string& path, std::string& out) {
+// below a link is judged by where it would land. When strict, a component
+// that exists but does not resolve (a dangling link, a loop, a folder we may
+// not search) fails: a file made through a dangling link would land wherever
+// it points.
+bool resolve(const std::string& path, bool strict, std::string& out) {
     std::string head = path;
     std::string tail;
     while (!head.empty()) {
@@ -70,6 +73,9 @@ bool resolveExisting(const std::string& path, std::string& out) {
             out = tail.empty() ? real : normalise(real + "/" + tail);
             return true;
         }
+        struct stat st;
+        if (strict && ::lstat(head.c_str(), &st) == 0)
+            return false;
         const std::size_t slash = head.rfind('/');
         if (slash == std::string::npos || head == "/")
             return false;
@@ -80,29 +86,12 @@ bool resolveExisting(const std::string& path, std::string& out) {
     return false;
 }
 
-// resolveExisting, except that a component that exists but does not
-// resolve (a dangling link, a loop, a folder we may not search) fails: a
-// file made through a dangling link would land wherever it points.
+bool resolveExisting(const std::string& path, std::string& out) {
+    return resolve(path, false, out);
+}
+
 bool resolveStrictly(const std::string& path, std::string& out) {
-    std::string head = path;
-    std::string tail;
-    while (!head.empty()) {
-        std::string real;
-        if (realPath(head, real)) {
-            out = tail.empty() ? real : normalise(real + "/" + tail);
-            return true;
-        }
-        struct stat st;
-        if (::lstat(head.c_str(), &st) == 0)
-            return false;
-        const std::size_t slash = head.rfind('/');
-        if (slash == std::string::npos || head == "/")
-            return false;
-        const std::string last = head.substr(slash + 1);
-        tail = tail.empty() ? last : last + "/" + tail;
-        head = slash == 0 ? "/" : head.substr(0, slash);
-    }
-    return false;
+    return resolve(path, true, out);
 }
 
 bool withinNormalised(const std::string& path, const std::string& base) {
