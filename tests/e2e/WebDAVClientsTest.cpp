@@ -104,7 +104,11 @@ TEST_F(WebDAVClients, CadaverScriptedSession) {
 }
 
 TEST_F(WebDAVClients, LitmusGroupsPass) {
-    Command c = runShell("TESTS='basic copymove props locks http' litmus -k " +
+    // litmus leaves debug.log and child.log where it runs.
+    const std::string logs = host->root + "/litmus";
+    Poco::File(logs).createDirectories();
+    Command c = runShell("cd " + shellQuote(logs) +
+                         " && TESTS='basic copymove props locks http' litmus -k " +
                          shellQuote(shareUrl()) + " writer wpass");
     const std::regex summary(
         "summary for `([a-z]+)': of ([0-9]+) tests run: ([0-9]+) passed, "
