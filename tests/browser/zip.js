@@ -30,10 +30,12 @@ function makeFolders(root) {
 }
 
 // What a folder should become in a zip: its files and folders, relative,
-// folders with a trailing "/".
+// folders with a trailing "/". The zip being sent may still lie in the
+// folder (it goes once sent); no zip holds such names.
 function entriesOf(folder, prefix = '') {
   const out = [];
   for (const name of fs.readdirSync(folder)) {
+    if (/^\.?Orvane_Zip_/.test(name)) continue;
     const full = path.join(folder, name);
     if (fs.statSync(full).isDirectory()) {
       out.push(`${prefix}${name}/`, ...entriesOf(full, `${prefix}${name}/`));
