@@ -95,7 +95,7 @@ bool WebDAVExchange::hasBody() const {
 }
 
 std::string WebDAVExchange::body() {
-    return RequestBody::read(request);
+    return RequestBody::read(request, WebDAVXml::kMaxBodyBytes);
 }
 
 void WebDAVExchange::finishBody() {

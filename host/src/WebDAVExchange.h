@@ -50,7 +50,7 @@ public:
     // "0", "1" or "infinity"; `fallback` when the header is absent. Anything
     // else is -2; infinity is -1.
     int depth(int fallback) const;
-    // The request body, at most 1 MiB (larger throws BodyTooLarge).
+    // The XML request body, at most 64 KiB (larger throws BodyTooLarge).
     std::string body();
     bool hasBody() const;
 

@@ -6,6 +6,10 @@
 #include <Poco/DOM/Node.h>
 #include <Poco/SAX/SAXException.h>
 #include <Poco/SAX/XMLReader.h>
+#include <expat.h>
+
+#include <memory>
+#include <new>
 
 #include "orvane/Util.h"
 
@@ -19,29 +23,57 @@ namespace {
 const char* const XML_NS = "http://www.w3.org/XML/1998/namespace";
 const char* const XMLNS_NS = "http://www.w3.org/2000/xmlns/";
 
-// No WebDAV client nests a body more than a few levels; the writer of
-// fragments recurses once per level, and a 1 MiB body of nested elements
-// would otherwise run a request thread out of stack and end the host.
+// No WebDAV client nests a body more than a few levels. A DOM parser builds
+// (and on an error tears down) a tree by recursion, so a body of elements
+// opened thousands of times ends a request thread's stack before any check
+// on the tree could run: the depth is counted while the bytes stream by,
+// before a tree exists.
 const int kMaxDepth = 256;
 
-void refuseDeepNesting(const Node* document) {
+struct StreamCheck {
+    XML_Parser parser = nullptr;
     int depth = 0;
-    const Node* node = document;
-    for (;;) {
-        if (const Node* first = node->firstChild()) {
-            if (++depth > kMaxDepth)
-                throw BadXml("elements nested more than " + std::to_string(kMaxDepth) + " deep");
-            node = first;
-            continue;
-        }
-        while (node != document && !node->nextSibling()) {
-            node = node->parentNode();
-            --depth;
-        }
-        if (node == document)
-            return;
-        node = node->nextSibling();
+    std::string refusal;
+
+    void stop(const std::string& why) {
+        if (refusal.empty())
+            refusal = why;
+        XML_StopParser(parser, XML_FALSE);
     }
+};
+
+void XMLCALL onStart(void* data, const XML_Char*, const XML_Char**) {
+    auto* check = static_cast<StreamCheck*>(data);
+    if (++check->depth > kMaxDepth)
+        check->stop("elements nested more than " + std::to_string(kMaxDepth) + " deep");
+}
+
+void XMLCALL onEnd(void* data, const XML_Char*) {
+    --static_cast<StreamCheck*>(data)->depth;
+}
+
+// WebDAV bodies have no use for a DTD; refusing it keeps entity expansion
+// out altogether.
+void XMLCALL onDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    static_cast<StreamCheck*>(data)->stop("document type declarations are not accepted");
+}
+
+void checkStreaming(const std::string& body) {
+    std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> parser(XML_ParserCreate(nullptr),
+                                                                   XML_ParserFree);
+    if (!parser)
+        throw std::bad_alloc();
+    StreamCheck check;
+    check.parser = parser.get();
+    XML_SetUserData(parser.get(), &check);
+    XML_SetElementHandler(parser.get(), onStart, onEnd);
+    XML_SetStartDoctypeDeclHandler(parser.get(), onDoctype);
+    const XML_Status status =
+        XML_Parse(parser.get(), body.data(), static_cast<int>(body.size()), XML_TRUE);
+    if (!check.refusal.empty())
+        throw BadXml(check.refusal);
+    if (status != XML_STATUS_OK)
+        throw BadXml(XML_ErrorString(XML_GetErrorCode(parser.get())));
 }
 
 bool isUnreserved(unsigned char c) {
@@ -52,6 +84,7 @@ bool isUnreserved(unsigned char c) {
 }  // namespace
 
 Poco::XML::AutoPtr<Poco::XML::Document> WebDAVXml::parse(const std::string& body) {
+    checkStreaming(body);
     Poco::XML::DOMParser parser;
     parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, true);
     // Without the prefixes, this parser keeps the outer default namespace
@@ -65,7 +98,6 @@ Poco::XML::AutoPtr<Poco::XML::Document> WebDAVXml::parse(const std::string& body
     } catch (const Poco::Exception& e) {
         throw BadXml(e.displayText());
     }
-    refuseDeepNesting(doc);
     return doc;
 }
 

@@ -8,6 +8,7 @@
 #include <Poco/DOM/Document.h>
 #include <Poco/DOM/Element.h>
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,8 +36,13 @@ public:
     static constexpr const char* DAV = "DAV:";
     static constexpr const char* HEAD = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
 
-    // Throws BadXml for a body that is not well-formed namespaced XML, or
-    // nests elements more than 256 deep.
+    // What a WebDAV client sends fits many times over; the front refuses a
+    // longer body with 413 before reading it.
+    static const std::size_t kMaxBodyBytes = 64 * 1024;
+
+    // Throws BadXml for a body that is not well-formed namespaced XML, holds
+    // a DTD or nests elements more than 256 deep. The depth is counted while
+    // the text streams by, so any length is safe to hand in.
     static Poco::XML::AutoPtr<Poco::XML::Document> parse(const std::string& body);
     // The element children of a node, in document order.
     static std::vector<Poco::XML::Element*> children(const Poco::XML::Node* node);

@@ -254,6 +254,43 @@ TEST_F(Injection, WebDAVListingsAreWellFormed) {
     EXPECT_EQ(hrefs.size(), hostileNames().size() + 1) << a.body;
 }
 
+// Bodies of elements nested hundreds of thousands deep, closed or never
+// closed: above the body cap they are refused unread, below it the depth is
+// refused while the body streams by. The host answers the next page.
+TEST_F(Injection, DeeplyNestedBodiesCannotEndTheHost) {
+    const HeaderList depth1 = {{"Depth", "1"}, {"Content-Type", "application/xml"}};
+    auto nested = [](std::size_t bytes, bool closed) {
+        const std::size_t levels = closed ? bytes / 7 : bytes / 3;
+        std::string body;
+        for (std::size_t i = 0; i < levels; ++i)
+            body += "<a>";
+        for (std::size_t i = 0; closed && i < levels; ++i)
+            body += "</a>";
+        return body;
+    };
+    for (bool closed : {false, true}) {
+        RawClient fresh{host->port};
+        EXPECT_EQ(
+            fresh.send("PROPFIND", "/app/dapplinepro/share/n/", depth1, nested(1024 * 1024, closed))
+                .status,
+            413);
+        EXPECT_EQ(
+            fresh.send("PROPFIND", "/app/dapplinepro/share/n/", depth1, nested(60 * 1024, closed))
+                .status,
+            400);
+        const HeaderList who = {{"Cookie", cookie}, {"Content-Type", "application/xml"}};
+        EXPECT_EQ(
+            fresh
+                .send("PROPPATCH", "/app/dapplinepro/share/w/", who,
+                      "<D:propertyupdate xmlns:D=\"DAV:\"><D:set><D:prop><x:p xmlns:x=\"y\">" +
+                          nested(60 * 1024, closed) + "</x:p></D:prop></D:set></D:propertyupdate>")
+                .status,
+            400);
+    }
+    RawAnswer page = client.get("/app/dapplinepro/share/n/");
+    EXPECT_EQ(page.status, 200);
+}
+
 TEST_F(Injection, ExplorerListingsAreWellFormed) {
     for (const HeaderList& who : {HeaderList{{"Cookie", cookie}}, HeaderList()}) {
         for (const std::string& at : {folder, folder + "/" + kFolder}) {
