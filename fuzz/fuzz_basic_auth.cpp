@@ -9,8 +9,8 @@
 
 #include <sstream>
 
-#include "Authenticator.h"
 #include "FuzzCheck.h"
+#include "auth/Authenticator.h"
 
 using Orvane::Host::Authenticator;
 

@@ -2,8 +2,8 @@
 // file, and a plain first-last range is taken as it stands.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "ByteRange.h"
 #include "FuzzCheck.h"
+#include "http/ByteRange.h"
 
 using Orvane::Host::ByteRange;
 

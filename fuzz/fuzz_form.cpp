@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "MessageForm.h"
+#include "core/MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/MessageUtil.h"
 

@@ -1,7 +1,7 @@
 // WebDAV If headers: parsing, the lock tokens named, and evaluation against
 // a judge that answers from the condition's own text.
 #include "FuzzCheck.h"
-#include "WebDAVIfHeader.h"
+#include "webdav/WebDAVIfHeader.h"
 
 using Orvane::Host::BadIfHeader;
 using Orvane::Host::WebDAVIfHeader;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "MultipartReader.h"
+#include "http/MultipartReader.h"
 
 using Orvane::Host::MultipartError;
 using Orvane::Host::MultipartReader;

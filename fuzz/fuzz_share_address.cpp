@@ -1,7 +1,7 @@
 // Addresses below "share/" as the plug-in splits them into a share's name
 // and the path inside its folder.
 #include "FuzzCheck.h"
-#include "ShareAddress.h"
+#include "pages/ShareAddress.h"
 
 using Orvane::Dappline::splitShareAddress;
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "FuzzCheck.h"
-#include "UrlPath.h"
+#include "http/UrlPath.h"
 
 using Orvane::Host::BadPath;
 using Orvane::Host::UrlPath;

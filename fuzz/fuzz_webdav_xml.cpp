@@ -2,7 +2,7 @@
 // kept of a body (dead property values, a lock's owner) is later written
 // into answers, so it must stand as well-formed XML wherever it lands.
 #include "FuzzCheck.h"
-#include "WebDAVBodies.h"
+#include "webdav/WebDAVBodies.h"
 
 using Orvane::Host::BadXml;
 using Orvane::Host::PropName;

@@ -12,7 +12,6 @@
 
 #include "orvane/Exception.h"
 #include "orvane/FolderScreen.h"
-#include "orvane/PathWithin.h"
 #include "orvane/Util.h"
 
 namespace Orvane {

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "orvane/FolderScreen.h"
-#include "orvane/PathWithin.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/Util.h"
 

@@ -17,13 +17,13 @@
 #include <sstream>
 #include <vector>
 
-#include "UserManagerService.h"
 #include "orvane/CacheDB.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/Image.h"
 #include "orvane/MessageUtil.h"
 #include "orvane/ProfileManager.h"
+#include "services/UserManagerService.h"
 
 using namespace Orvane;
 

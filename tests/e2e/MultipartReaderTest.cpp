@@ -6,9 +6,9 @@
 
 #include <sstream>
 
-#include "MultipartReader.h"
-#include "TempFile.h"
-#include "UploadHandler.h"
+#include "bridge/UploadHandler.h"
+#include "http/MultipartReader.h"
+#include "http/TempFile.h"
 
 using namespace Orvane::Host;
 

@@ -12,8 +12,8 @@
 
 #include "HostProcess.h"
 #include "HttpClient.h"
-#include "HttpFront.h"
-#include "SyncProxyService.h"
+#include "bridge/SyncProxyService.h"
+#include "front/HttpFront.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/MessageUtil.h"

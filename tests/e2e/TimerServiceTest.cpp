@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "HostProcess.h"
-#include "TimerService.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/MessageUtil.h"
+#include "services/TimerService.h"
 
 using namespace Orvane;
 

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "DavSupport.h"
-#include "TempFile.h"
+#include "http/TempFile.h"
 
 using Orvane::Host::TempFile;
 

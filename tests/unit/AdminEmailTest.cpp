@@ -7,16 +7,16 @@
 #include <algorithm>
 #include <map>
 
-#include "Dappline.h"
-#include "DapplineDB.h"
-#include "DapplinePlugin.h"
 #include "SmtpSink.h"
 #include "TestSupport.h"
+#include "core/Dappline.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/Defs.h"
 #include "orvane/HTTPUtil.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/ShortURLManager.h"
 #include "orvane/Util.h"
+#include "store/DapplineDB.h"
 
 using namespace Orvane;
 using TestSupport::Reply;

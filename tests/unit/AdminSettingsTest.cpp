@@ -4,13 +4,13 @@
 #include <Poco/URI.h>
 #include <unistd.h>
 
-#include "Dappline.h"
-#include "DapplineDB.h"
-#include "DapplineHistory.h"
-#include "DapplinePlugin.h"
 #include "TestSupport.h"
+#include "core/Dappline.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/HTTPUtil.h"
+#include "store/DapplineDB.h"
+#include "store/DapplineHistory.h"
 
 using namespace Orvane;
 using Orvane::Dappline::DapplineHistory;

@@ -3,15 +3,15 @@
 
 #include <regex>
 
-#include "Dappline.h"
-#include "DapplineDB.h"
-#include "DapplineHistory.h"
-#include "DapplinePlugin.h"
 #include "TestSupport.h"
+#include "core/Dappline.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/HTTPUtil.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/ShortURLManager.h"
+#include "store/DapplineDB.h"
+#include "store/DapplineHistory.h"
 
 using namespace Orvane;
 using Orvane::Dappline::DapplinePtr;

@@ -1,11 +1,11 @@
 // Guest-user permissions on shares, set and read by name through the plug-in.
-#include "Dappline.h"
-#include "DapplineDB.h"
-#include "DapplinePlugin.h"
 #include "TestSupport.h"
+#include "core/Dappline.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/GuestUser.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/HTTPUtil.h"
+#include "store/DapplineDB.h"
 
 using namespace Orvane;
 using TestSupport::Reply;

@@ -19,7 +19,6 @@
 
 #include "TestSupport.h"
 #include "orvane/FolderScreen.h"
-#include "orvane/PathWithin.h"
 #include "orvane/ProfileManager.h"
 #include "orvane/Util.h"
 

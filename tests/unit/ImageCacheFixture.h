@@ -17,12 +17,12 @@
 #include <thread>
 #include <utility>
 
-#include "Dappline.h"
-#include "DapplineDB.h"
-#include "DapplinePlugin.h"
 #include "ImageCacheSupport.h"
 #include "TestSupport.h"
+#include "core/Dappline.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/CacheDB.h"
+#include "store/DapplineDB.h"
 
 namespace ImageCacheSupport {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "DapplinePlugin.h"
 #include "TestSupport.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/Customization.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "DapplinePlugin.h"
 #include "TestSupport.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/Service.h"

@@ -8,8 +8,8 @@
 #include <map>
 #include <string>
 
-#include "DapplinePlugin.h"
 #include "TestSupport.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/GuestUserManager.h"

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "Dappline.h"
-#include "DapplineDB.h"
-#include "DapplinePlugin.h"
 #include "TestSupport.h"
+#include "core/Dappline.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUserManager.h"
+#include "store/DapplineDB.h"
 
 namespace SharePageTest {
 

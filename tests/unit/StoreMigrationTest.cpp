@@ -3,10 +3,10 @@
 #include <Poco/File.h>
 #include <gtest/gtest.h>
 
-#include "DapplineDB.h"
-#include "DapplinePlugin.h"
 #include "StoreTestSupport.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/GuestUserManager.h"
+#include "store/DapplineDB.h"
 
 using Orvane::API::GuestUserManager;
 using StoreTest::querySql;

@@ -8,9 +8,9 @@
 
 #include <regex>
 
-#include "DapplineDB.h"
 #include "StoreTestSupport.h"
 #include "orvane/GuestUserManager.h"
+#include "store/DapplineDB.h"
 
 using Orvane::API::GuestUserManager;
 using Orvane::Dappline::Dappline;

@@ -6,11 +6,11 @@
 #include <Poco/Timespan.h>
 #include <gtest/gtest.h>
 
-#include "Dappline.h"
-#include "DapplineHistory.h"
 #include "StoreTestSupport.h"
+#include "core/Dappline.h"
 #include "orvane/ShortURLManager.h"
 #include "orvane/Util.h"
+#include "store/DapplineHistory.h"
 
 using Orvane::Dappline::Dappline;
 using Orvane::Dappline::DapplineHistory;

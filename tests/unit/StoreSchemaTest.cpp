@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "DapplineDB.h"
 #include "StoreTestSupport.h"
+#include "store/DapplineDB.h"
 
 using Orvane::Dappline::DapplineDB;
 using Orvane::Dappline::DapplineUserPtr;

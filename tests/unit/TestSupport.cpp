@@ -8,7 +8,7 @@
 #include <Poco/UUIDGenerator.h>
 #include <stdlib.h>
 
-#include "DapplinePlugin.h"
+#include "core/DapplinePlugin.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/MessageUtil.h"
@@ -23,7 +23,8 @@ TempDir::TempDir() {
     std::string pattern = Poco::Path::temp() + "orvane-test-XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    if (!mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed");
     m_path = buf.data();
 }
 
@@ -61,7 +62,9 @@ CaptureService::CaptureService(const std::string& name) : m_name(name) {
     Orvane::Dispatcher()->registerService(m_name, info);
 }
 
-CaptureService::~CaptureService() { Orvane::Dispatcher()->unregisterService(m_name); }
+CaptureService::~CaptureService() {
+    Orvane::Dispatcher()->unregisterService(m_name);
+}
 
 void CaptureService::onMessage(const void*, MessagePtr& msg) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -106,7 +109,8 @@ Reply toReply(const MessagePtr& msg) {
     r.token = sync ? sync->getString(Sync::S_SYNC_TOKEN) : "";
     r.status = Util::MessageUtil::getHTTPStatus(*msg);
     r.contentType = r.field(HTTP::S_HTTP_RESP_TYPE);
-    if (msg->getRawData()) r.body = msg->getRawData()->toString();
+    if (msg->getRawData())
+        r.body = msg->getRawData()->toString();
     return r;
 }
 
@@ -120,7 +124,8 @@ void PluginFixture::SetUp() {
     m_explorer.reset(new CaptureService(Service::EXPLORER));
     m_userManager.reset(new CaptureService(Service::BOOTUSERMANAGER));
     Orvane::setDeferredDeliveryHook([this](const MessagePtr& msg) { onDelivered(msg); });
-    if (startPluginInSetUp) startPlugin();
+    if (startPluginInSetUp)
+        startPlugin();
 }
 
 void PluginFixture::TearDown() {
@@ -141,7 +146,8 @@ void PluginFixture::startPlugin() {
 }
 
 void PluginFixture::stopPlugin() {
-    if (!m_plugin) return;
+    if (!m_plugin)
+        return;
     m_plugin->shutdown();
     m_plugin.reset();
 }
@@ -187,7 +193,8 @@ std::vector<Reply> PluginFixture::repliesFor(const MessagePtr& msg) {
     const std::string token = tokenOf(msg);
     for (const auto& m : m_sync->messages()) {
         Reply r = toReply(m);
-        if (r.token == token) out.push_back(r);
+        if (r.token == token)
+            out.push_back(r);
     }
     return out;
 }

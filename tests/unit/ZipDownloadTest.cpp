@@ -22,10 +22,10 @@
 #include <sstream>
 #include <thread>
 
-#include "CompressFolderActivity.h"
 #include "SharePageFixture.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
+#include "transfers/CompressFolderActivity.h"
 
 using namespace SharePageTest;
 using namespace Orvane::Defs;

@@ -7,9 +7,9 @@
 
 #include <fstream>
 
-#include "CompressFolderActivity.h"
 #include "TestSupport.h"
-#include "ZipJournal.h"
+#include "transfers/CompressFolderActivity.h"
+#include "transfers/ZipJournal.h"
 
 using Orvane::Dappline::CompressFolderActivity;
 using Orvane::Dappline::ZipJournal;

@@ -36,6 +36,23 @@ bool isFixedDrive(const std::string& drive);
 // True when path equals base or lies below it, on whole components after "."
 // and ".." are resolved: "/a/b/c" and "/a/b/" are within "/a/b", "/a/bc" is not.
 bool isPathWithin(const std::string& path, const std::string& base);
+// The lexical test above says nothing about where a link inside the folder
+// leads. isPathWithin, and also once the symbolic links of both are resolved (the
+// existing part of a path still to be made is judged by where it would
+// land). A link inside base that leads out of it, a dangling link and a path
+// holding a NUL byte are not within base; a link that stays inside is.
+bool isPathWithinResolved(const std::string& path, const std::string& base);
+// True when a "/"-separated component of path is "." or "..".
+bool hasDotComponent(const std::string& path);
+
+// getFileListXML and getDirectoryListXML (below) for a visitor confined to
+// root: entries that are links leading out of root (or dangling) are left
+// out. An empty root confines nothing.
+std::string getFileListXMLWithin(const std::string& root, const std::string& path, int start,
+                                 int limit, const std::string& filter, const std::string& search,
+                                 int sortBy, int sortOrder, int writable, int showHidden,
+                                 bool recursive);
+std::string getDirectoryListXMLWithin(const std::string& root, const std::string& directory);
 
 // Text.
 // Drops control characters (C0 and DEL); unless allowPathChars, also "/"

@@ -1,0 +1,52 @@
+// `orvane-host serve`: loads the profile, starts the bus services, the
+// plug-ins and the web front, quick-shares the --share paths, then waits
+// for SIGINT or SIGTERM and takes everything down in reverse order. Runs
+// on the main thread; serve() returns the process exit code.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/HostOptions.h"
+#include "app/PluginLoader.h"
+#include "bridge/PendingReplies.h"
+#include "bridge/SyncProxyService.h"
+#include "front/FrontContext.h"
+#include "front/HttpFront.h"
+#include "services/ExplorerService.h"
+#include "services/TimerService.h"
+#include "services/UserManagerService.h"
+
+namespace Orvane {
+namespace Host {
+
+class HostApp {
+public:
+    explicit HostApp(const HostOptions& options);
+    ~HostApp();
+
+    int serve();
+
+private:
+    void loadProfile();
+    void startServices();
+    void startPlugins();
+    void shareAll();
+    void waitForSignal();
+    void stopAll();
+    std::string folderOr(const std::string& chosen, const std::string& beside) const;
+
+    HostOptions m_options;
+    PendingReplies m_pending;
+    FrontContext m_context;
+    SyncProxyService m_sync;
+    TimerService m_timer;
+    UserManagerService m_users;
+    ExplorerService m_explorer;
+    HttpFront m_front;
+    std::unique_ptr<PluginLoader> m_plugins;
+    bool m_profileLoaded = false;
+};
+
+}  // namespace Host
+}  // namespace Orvane

@@ -1,0 +1,102 @@
+#include "bridge/PluginRequestHandler.h"
+
+#include <Poco/Logger.h>
+
+#include "bridge/FileSender.h"
+#include "bridge/ReplyWriter.h"
+#include "bridge/SendFileComplete.h"
+#include "front/HttpErrors.h"
+#include "http/RequestBody.h"
+#include "orvane/Defs.h"
+#include "orvane/Dispatcher.h"
+
+namespace Orvane {
+namespace Host {
+
+using Poco::Net::HTTPResponse;
+
+PluginRequestHandler::PluginRequestHandler(FrontContext& context, const RequestParts& parts)
+    : m_context(context), m_parts(parts) {}
+
+void PluginRequestHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
+                                         Poco::Net::HTTPServerResponse& response) {
+    m_address = request.clientAddress().host().toString();
+    try {
+        if (admit(request, response))
+            forward(request, response);
+    } catch (const std::exception& e) {
+        Poco::Logger::get("HttpFront").error("Request " + m_parts.rawPath + " failed: " + e.what());
+        if (!response.sent())
+            HttpErrors::send(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR);
+    }
+}
+
+bool PluginRequestHandler::admit(Poco::Net::HTTPServerRequest& request,
+                                 Poco::Net::HTTPServerResponse& response) {
+    if (int left = m_context.credentialThrottle.blockedFor(m_address)) {
+        response.set("Retry-After", std::to_string(left));
+        HttpErrors::send(response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
+                         "Too many wrong credentials from your address. Try again later.");
+        return false;
+    }
+    if (RequestTranslator::isWebDAVMethod(request.getMethod())) {
+        if (RequestBody::announcesBody(request))
+            response.setKeepAlive(false);
+        response.set("Allow", "GET, HEAD, POST");
+        HttpErrors::send(response, HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
+        return false;
+    }
+    if (request.getMethod() == "POST") {
+        try {
+            m_parts.body = RequestBody::read(request);
+            m_parts.hasBody = true;
+        } catch (const BodyTooLarge&) {
+            if (!RequestBody::discard(request, 16 * RequestBody::kMaxBytes)) {
+                response.setKeepAlive(false);
+            }
+            HttpErrors::send(response, HTTPResponse::HTTP_REQUESTENTITYTOOLARGE,
+                             "Form posts are limited to 1 MiB.");
+            return false;
+        }
+    } else if (RequestBody::announcesBody(request)) {
+        response.setKeepAlive(false);  // its body stays unread
+    }
+    return true;
+}
+
+void PluginRequestHandler::forward(Poco::Net::HTTPServerRequest& request,
+                                   Poco::Net::HTTPServerResponse& response) {
+    const Identity identity = m_context.authenticator.identify(request);
+    auto msg = RequestTranslator::build(request, m_parts, identity);
+    const std::string token = (*msg)[Defs::Sync::MS_SYNC][Defs::Sync::S_SYNC_TOKEN].getString();
+    auto slot = m_context.pending.open(token, m_parts.plugin);
+    if (!slot || !Orvane::Dispatcher()->postMessage(msg)) {
+        if (slot)
+            m_context.pending.close(slot);
+        HttpErrors::send(response, HTTPResponse::HTTP_SERVICE_UNAVAILABLE);
+        return;
+    }
+    PendingReplies::Outcome outcome = m_context.pending.wait(slot, m_context.replyTimeout);
+    if (outcome.hostStatus != 0) {
+        if (outcome.hostStatus == HTTPResponse::HTTP_GATEWAY_TIMEOUT) {
+            Poco::Logger::get("HttpFront").warning("No reply in time for " + m_parts.rawPath);
+        }
+        HttpErrors::send(response, outcome.hostStatus);
+        return;
+    }
+    const Data::Message& reply = *outcome.reply;
+    if (ReplyWriter::hasRealm(reply)) {
+        if (identity.hasCredentials)
+            m_context.credentialThrottle.recordFailure(m_address);
+        ReplyWriter::write(reply, response);
+        if (ReplyWriter::namesFile(reply))
+            SendFileComplete::post(reply);
+    } else if (ReplyWriter::namesFile(reply)) {
+        FileSender(request, response).send(reply);
+    } else {
+        ReplyWriter::write(reply, response);
+    }
+}
+
+}  // namespace Host
+}  // namespace Orvane

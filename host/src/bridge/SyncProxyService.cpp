@@ -1,0 +1,81 @@
+#include "bridge/SyncProxyService.h"
+
+#include <Poco/Delegate.h>
+#include <Poco/Logger.h>
+
+#include "bridge/SendFileComplete.h"
+#include "orvane/Defs.h"
+#include "orvane/Exception.h"
+
+namespace Orvane {
+namespace Host {
+
+using namespace Orvane::Defs;
+
+namespace {
+
+std::string tokenOf(const Data::Message& msg) {
+    const Data::VariantRow* sync = msg.findSection(Sync::MS_SYNC);
+    return sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
+}
+
+bool namesFile(const Data::Message& msg) {
+    const Data::VariantRow* resp = msg.findSection(HTTP::MS_HTTP_RESP);
+    return resp && !resp->getString(HTTP::S_HTTP_SEND_FILE).empty();
+}
+
+}  // namespace
+
+SyncProxyService::SyncProxyService(PendingReplies& pending) : m_pending(pending) {}
+
+SyncProxyService::~SyncProxyService() {
+    stop();
+}
+
+void SyncProxyService::start() {
+    m_event.reset(new System::MessageEventInfo());
+    m_event->event += Poco::delegate(this, &SyncProxyService::onMessage);
+    if (!Orvane::Dispatcher()->registerService(Service::SYNCPROXYSERVICE, m_event)) {
+        throw Orvane::Exception("The service name SyncProxyService is taken");
+    }
+    Orvane::setDeferredDeliveryHook([this](const MessagePtr& msg) { afterDeferredDelivery(msg); });
+    m_started = true;
+}
+
+void SyncProxyService::stop() {
+    if (!m_started)
+        return;
+    Orvane::setDeferredDeliveryHook(System::MessageDispatcher::DeliveryHook());
+    Orvane::Dispatcher()->unregisterService(Service::SYNCPROXYSERVICE);
+    m_event->event -= Poco::delegate(this, &SyncProxyService::onMessage);
+    m_started = false;
+}
+
+void SyncProxyService::onMessage(const void*, MessagePtr& msg) {
+    if (!msg || msg->operation != Sync::MO_SYNC)
+        return;
+    const std::string token = tokenOf(*msg);
+    if (m_pending.deliver(token, msg))
+        return;
+    Poco::Logger::get("SyncProxyService").debug("Late or unknown reply for token " + token);
+    // Nobody will send this file; let its owner close the transfer it opened.
+    if (namesFile(*msg))
+        SendFileComplete::post(*msg);
+}
+
+void SyncProxyService::afterDeferredDelivery(const MessagePtr& msg) {
+    if (!msg)
+        return;
+    const std::string token = tokenOf(*msg);
+    if (token.empty())
+        return;
+    // Still aimed at the service it was posted to: the handler neither
+    // answered nor forwarded it, which is how a plug-in refuses silently.
+    if (m_pending.answer(token, msg->target, 403)) {
+        Poco::Logger::get("SyncProxyService")
+            .debug("No answer from " + msg->target + " to " + msg->operation + ": 403");
+    }
+}
+
+}  // namespace Host
+}  // namespace Orvane

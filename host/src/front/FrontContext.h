@@ -1,0 +1,38 @@
+// What the web front's request handlers share: the waiting replies, the
+// sign-in sessions, the throttles, the served plug-ins and the settings.
+// Built once before the server starts; its members are thread-safe.
+#pragma once
+
+#include <chrono>
+#include <set>
+#include <string>
+
+#include "auth/Authenticator.h"
+#include "auth/ClientThrottle.h"
+#include "auth/SessionStore.h"
+#include "auth/SignInLimiter.h"
+#include "bridge/PendingReplies.h"
+
+namespace Orvane {
+namespace Host {
+
+struct FrontContext {
+    explicit FrontContext(PendingReplies& replies)
+        : pending(replies),
+          authenticator(sessions),
+          credentialThrottle(10, std::chrono::seconds(60), std::chrono::seconds(600)) {}
+
+    PendingReplies& pending;
+    SessionStore sessions;
+    Authenticator authenticator;
+    // Wrong credentials answered 401 on share pages, per client address.
+    ClientThrottle credentialThrottle;
+    // Failed sign-ins on the host's sign-in forms, per client address.
+    SignInLimiter signIns;
+    std::set<std::string> plugins;  // names served below /app/
+    std::chrono::milliseconds replyTimeout{30000};
+    std::string wwwDir;
+};
+
+}  // namespace Host
+}  // namespace Orvane

@@ -1,0 +1,211 @@
+#include "services/ExplorerService.h"
+
+#include <Poco/Delegate.h>
+#include <Poco/Exception.h>
+#include <Poco/Logger.h>
+#include <Poco/Net/HTMLForm.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/URI.h>
+
+#include <exception>
+#include <functional>
+#include <map>
+
+#include "orvane/Defs.h"
+#include "orvane/Exception.h"
+#include "orvane/HTTPUtil.h"
+#include "orvane/MessageUtil.h"
+#include "services/ExplorerOperations.h"
+
+namespace Orvane {
+namespace Host {
+
+using namespace Orvane::Defs;
+
+namespace {
+
+const char* const TEXT_XML = "text/xml; charset=utf-8";
+const char* const START_UPLOAD = "START_UPLOAD";
+
+Poco::Logger& log() {
+    return Poco::Logger::get("Explorer");
+}
+
+struct Result {
+    bool success;
+    std::string message;
+};
+
+typedef std::function<Result(const Poco::Net::HTMLForm&)> Operation;
+
+void loadForm(const std::string& text, Poco::Net::HTMLForm& form) {
+    form.load(Poco::Net::HTTPRequest(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + text));
+}
+
+// The raw data as the plug-in read it: a form.
+void loadBody(const Data::Message& msg, Poco::Net::HTMLForm& form) {
+    const auto& raw = msg.getRawData();
+    loadForm(raw ? raw->toString() : std::string(), form);
+}
+
+void loadQuery(const Data::Message& msg, Poco::Net::HTMLForm& form) {
+    const Data::VariantRow* row = msg.findSection(HTTP::MS_HTTP_REQ);
+    loadForm(row ? row->getString(HTTP::S_HTTP_REQ_REQUEST) : std::string(), form);
+}
+
+std::string param(const Poco::Net::HTMLForm& form, const std::string& name) {
+    if (!form.has(name))
+        throw ExplorerError(400, "The parameter " + name + " is missing");
+    return form.get(name);
+}
+
+std::string checkedParam(const Poco::Net::HTMLForm& form, const std::string& name) {
+    return ExplorerOperations::checkedPath(param(form, name));
+}
+
+Result done(const std::string& message) {
+    return Result{true, message};
+}
+
+// Each reads exactly the parameters that the plug-in checked (and, for a
+// rename, the new name, which must stay a plain name in the same folder).
+const std::map<std::string, Operation>& operations() {
+    typedef ExplorerOperations Op;
+    static const std::map<std::string, Operation> table = {
+        {"createfolder",
+         [](const Poco::Net::HTMLForm& f) {
+             return done(Op::createFolder(checkedParam(f, "path")));
+         }},
+        {"renamefile",
+         [](const Poco::Net::HTMLForm& f) {
+             return done(Op::rename(checkedParam(f, "path"), param(f, "name")));
+         }},
+        {"deletefile",
+         [](const Poco::Net::HTMLForm& f) { return done(Op::remove(checkedParam(f, "path"))); }},
+        {"copyfile",
+         [](const Poco::Net::HTMLForm& f) {
+             return done(Op::copy(checkedParam(f, "path"), checkedParam(f, "copyto")));
+         }},
+        {"renameormove",
+         [](const Poco::Net::HTMLForm& f) {
+             return done(Op::move(checkedParam(f, "fromname"), checkedParam(f, "toname")));
+         }},
+        {"fileexists",
+         [](const Poco::Net::HTMLForm& f) {
+             // The plug-in checked the decoded value.
+             std::string file;
+             Poco::URI::decode(param(f, "file"), file);
+             const bool there = Op::exists(Op::checkedPath(file));
+             return Result{there, there ? "The file exists" : "The file does not exist"};
+         }},
+    };
+    return table;
+}
+
+bool isAllowed(const Data::Message& msg) {
+    const Data::VariantRow* row = msg.findSection(GuestAccess::MS_GUESTACCESS);
+    return row && row->getString(GuestAccess::S_ALLOW) == Defaults::TRUEVAL;
+}
+
+// Posts the "SYNC" answer for the request's token; `allow` of -1 leaves the
+// upload fields out.
+void answer(const ExplorerService::MessagePtr& request, int status, const std::string& body,
+            int allow = -1, const std::string& folder = std::string()) {
+    ExplorerService::MessagePtr reply =
+        Util::MessageUtil::createNewMessage(Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    reply->sender = Service::EXPLORER;
+    const Data::VariantRow* sync = request->findSection(Sync::MS_SYNC);
+    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
+        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
+    Util::MessageUtil::addHTTPResponse(reply, status, TEXT_XML);
+    if (allow >= 0) {
+        Data::VariantRow& resp = (*reply)[HTTP::MS_HTTP_RESP];
+        resp[HTTP::S_HTTP_RESP_ALLOW] = allow;
+        resp[HTTP::S_HTTP_RESP_DIRNAME] = folder;
+    }
+    reply->setRawData(body);
+    Orvane::Dispatcher()->postMessage(reply);
+}
+
+}  // namespace
+
+ExplorerService::ExplorerService() {}
+
+ExplorerService::~ExplorerService() {
+    stop();
+}
+
+void ExplorerService::start() {
+    m_event.reset(new System::MessageEventInfo());
+    m_event->event += Poco::delegate(this, &ExplorerService::onMessage);
+    if (!Orvane::Dispatcher()->registerService(Service::EXPLORER, m_event))
+        throw Orvane::Exception("The service name explorer is taken");
+    m_started = true;
+}
+
+void ExplorerService::stop() {
+    if (!m_started)
+        return;
+    Orvane::Dispatcher()->unregisterService(Service::EXPLORER);
+    m_event->event -= Poco::delegate(this, &ExplorerService::onMessage);
+    m_started = false;
+}
+
+void ExplorerService::onMessage(const void*, MessagePtr& msg) {
+    if (!msg)
+        return;
+    if (msg->operation == START_UPLOAD)
+        answerUpload(msg);
+    else
+        answerOperation(msg);
+}
+
+void ExplorerService::answerOperation(MessagePtr& msg) {
+    const std::string& op = msg->operation;
+    try {
+        auto operation = operations().find(op);
+        if (operation == operations().end())
+            throw ExplorerError(404, "Unknown operation");
+        if (!isAllowed(*msg))
+            throw ExplorerError(403, "Access denied");
+        Poco::Net::HTMLForm form;
+        loadBody(*msg, form);
+        const Result result = operation->second(form);
+        answer(msg, 200, Util::HTTP::getXMLResult(op, result.success, result.message));
+    } catch (const ExplorerError& e) {
+        answer(msg, e.status, Util::HTTP::getXMLResult(op, false, e.what()));
+    } catch (const Poco::Net::HTMLFormException&) {
+        answer(msg, 400, Util::HTTP::getXMLResult(op, false, "The request could not be read"));
+    } catch (const Poco::SyntaxException&) {
+        answer(msg, 400, Util::HTTP::getXMLResult(op, false, "The request could not be read"));
+    } catch (const Poco::Exception& e) {
+        log().error(op + ": " + e.displayText());
+        answer(msg, 500, Util::HTTP::getXMLResult(op, false, "The operation failed"));
+    } catch (const std::exception& e) {
+        log().error(op + ": " + e.what());
+        answer(msg, 500, Util::HTTP::getXMLResult(op, false, "The operation failed"));
+    }
+}
+
+// The upload path stores the files itself; it needs the yes and the folder.
+void ExplorerService::answerUpload(MessagePtr& msg) {
+    try {
+        if (!isAllowed(*msg))
+            throw ExplorerError(403, "Access denied");
+        Poco::Net::HTMLForm query;
+        loadQuery(*msg, query);
+        const std::string folder = ExplorerOperations::checkedPath(param(query, "path"));
+        ExplorerOperations::checkFolder(folder);
+        answer(msg, 200, Util::HTTP::getXMLResult("upload", true, "Upload allowed"), 1, folder);
+    } catch (const ExplorerError& e) {
+        const int status = e.status == 200 ? 404 : e.status;
+        answer(msg, status, Util::HTTP::getXMLResult("upload", false, e.what()), 0);
+    } catch (const std::exception& e) {
+        log().error(std::string("START_UPLOAD: ") + e.what());
+        answer(msg, 500, Util::HTTP::getXMLResult("upload", false, "The upload failed"), 0);
+    }
+}
+
+}  // namespace Host
+}  // namespace Orvane

@@ -1,0 +1,282 @@
+#include "services/ExplorerTree.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+#include "http/TempFile.h"
+#include "orvane/Util.h"
+
+namespace Orvane {
+namespace Host {
+
+namespace {
+
+// Deeper trees are refused rather than risk running out of descriptors.
+const int kMaxDepth = 256;
+const std::size_t kChunk = 256 * 1024;
+const int kMaxNumber = 10000;
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    int close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd);
+    }
+
+private:
+    int m_fd;
+};
+
+[[noreturn]] void fail(const std::string& what) {
+    const int error = errno;
+    throw TreeError(what + ": " + std::strerror(error), error);
+}
+
+int openFolder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        fail("cannot open the folder " + path);
+    return fd;
+}
+
+// The folder holding `path`, opened (links above the entry are the
+// caller's checked path), and the entry's own name.
+int openParent(const std::string& path, std::string& name) {
+    std::string folder;
+    Util::splitFolder(path, name, folder);
+    if (name.empty() || folder.empty()) {
+        errno = EINVAL;
+        fail("not a full path: " + path);
+    }
+    return openFolder(folder);
+}
+
+int openChildFolder(int parent, const std::string& name) {
+    return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+std::vector<std::string> namesIn(int folderFd) {
+    const int copy = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!dir) {
+        if (copy >= 0)
+            ::close(copy);
+        fail("cannot read a folder");
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0) {
+        errno = error;
+        fail("cannot read a folder");
+    }
+    return names;
+}
+
+void checkDepth(int depth) {
+    if (depth >= kMaxDepth)
+        throw TreeError("the folders are nested too deeply", ELOOP);
+}
+
+void removeEntry(int parent, const std::string& name, int depth) {
+    struct stat info;
+    if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            return;  // gone already: that is what was asked
+        fail("cannot examine " + name);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        if (::unlinkat(parent, name.c_str(), 0) != 0 && errno != ENOENT)
+            fail("cannot remove " + name);
+        return;
+    }
+    checkDepth(depth);
+    {
+        // Fails rather than follows when the folder was swapped for a link.
+        Fd folder(openChildFolder(parent, name));
+        if (folder.get() < 0)
+            fail("cannot open the folder " + name);
+        for (const auto& child : namesIn(folder.get()))
+            removeEntry(folder.get(), child, depth + 1);
+    }
+    if (::unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        fail("cannot remove the folder " + name);
+}
+
+void removeQuietly(int parent, const std::string& name) {
+    try {
+        removeEntry(parent, name, 0);
+    } catch (const TreeError&) {
+        // The copy's own failure is what the caller must hear of.
+    }
+}
+
+void copyData(int in, int out) {
+    std::vector<char> buffer(kChunk);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got == 0)
+            return;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            fail("cannot read the file");
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer.data() + done, got - done);
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail("cannot write the copy");
+            }
+            done += put;
+        }
+    }
+}
+
+bool copyEntry(int srcParent, const std::string& srcName, int dstParent, const std::string& dstName,
+               int depth, int& skipped);
+
+// False when dstName is taken.
+bool copyFile(int srcParent, const std::string& srcName, const struct stat& info, int dstParent,
+              const std::string& dstName) {
+    // O_NONBLOCK: a fifo swapped in meanwhile must not hang the open.
+    Fd in(::openat(srcParent, srcName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat now;
+    if (in.get() < 0 || ::fstat(in.get(), &now) != 0)
+        fail("cannot open " + srcName);
+    if (!S_ISREG(now.st_mode))
+        throw TreeError(srcName + " is no longer a file", EINVAL);
+    const mode_t mode = (info.st_mode & 0777) | 0600;
+    Fd out(::openat(dstParent, dstName.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (out.get() < 0) {
+        if (errno == EEXIST)
+            return false;
+        fail("cannot create " + dstName);
+    }
+    try {
+        copyData(in.get(), out.get());
+        if (out.close() != 0)
+            fail("cannot write the copy");
+    } catch (const TreeError&) {
+        ::unlinkat(dstParent, dstName.c_str(), 0);
+        throw;
+    }
+    return true;
+}
+
+bool copyFolder(int srcParent, const std::string& srcName, const struct stat& info, int dstParent,
+                const std::string& dstName, int depth, int& skipped) {
+    checkDepth(depth);
+    Fd in(openChildFolder(srcParent, srcName));
+    if (in.get() < 0)
+        fail("cannot open the folder " + srcName);
+    if (::mkdirat(dstParent, dstName.c_str(), 0700) != 0) {
+        if (errno == EEXIST)
+            return false;
+        fail("cannot create the folder " + dstName);
+    }
+    try {
+        Fd out(openChildFolder(dstParent, dstName));
+        if (out.get() < 0)
+            fail("cannot open the new folder " + dstName);
+        for (const auto& child : namesIn(in.get())) {
+            // Transfers in progress are not files yet.
+            if (TempFile::isTempName(child))
+                continue;
+            if (!copyEntry(in.get(), child, out.get(), child, depth + 1, skipped))
+                throw TreeError(child + " appeared in the new folder", EEXIST);
+        }
+        // Kept writable for its owner, so that the copy can be removed again.
+        ::fchmod(out.get(), (info.st_mode & 0777) | 0700);
+    } catch (const TreeError&) {
+        removeQuietly(dstParent, dstName);
+        throw;
+    }
+    return true;
+}
+
+bool copyEntry(int srcParent, const std::string& srcName, int dstParent, const std::string& dstName,
+               int depth, int& skipped) {
+    struct stat info;
+    if (::fstatat(srcParent, srcName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        fail("cannot examine " + srcName);
+    if (S_ISREG(info.st_mode))
+        return copyFile(srcParent, srcName, info, dstParent, dstName);
+    if (S_ISDIR(info.st_mode))
+        return copyFolder(srcParent, srcName, info, dstParent, dstName, depth, skipped);
+    if (depth == 0)
+        throw TreeError(srcName + " is neither a file nor a folder", EINVAL);
+    ++skipped;
+    return true;
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+}  // namespace
+
+bool TreeError::noSpace() const {
+    return m_error == ENOSPC || m_error == EDQUOT || m_error == EFBIG;
+}
+
+void ExplorerTree::remove(const std::string& path) {
+    std::string name;
+    Fd parent(openParent(path, name));
+    removeEntry(parent.get(), name, 0);
+}
+
+std::string ExplorerTree::copyUnique(const std::string& source, const std::string& folder,
+                                     const std::string& name, int& skipped) {
+    std::string srcName;
+    Fd srcParent(openParent(source, srcName));
+    Fd target(openFolder(folder));
+    struct stat info;
+    if (::fstatat(srcParent.get(), srcName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        fail("cannot examine " + source);
+    for (int n = 0; n < kMaxNumber; ++n) {
+        // Folder names have no extension to keep at the end.
+        const std::string candidate = n == 0 ? name
+                                      : S_ISDIR(info.st_mode)
+                                          ? name + " (" + std::to_string(n) + ")"
+                                          : TempFile::numbered(name, n);
+        if (copyEntry(srcParent.get(), srcName, target.get(), candidate, 0, skipped))
+            return joined(folder, candidate);
+    }
+    throw TreeError("no free name for " + name, EEXIST);
+}
+
+void ExplorerTree::copyTo(const std::string& source, const std::string& target, int& skipped) {
+    std::string srcName, dstName;
+    Fd srcParent(openParent(source, srcName));
+    Fd dstParent(openParent(target, dstName));
+    if (!copyEntry(srcParent.get(), srcName, dstParent.get(), dstName, 0, skipped))
+        throw TreeError(target + " exists already", EEXIST);
+}
+
+}  // namespace Host
+}  // namespace Orvane

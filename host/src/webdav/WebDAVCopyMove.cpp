@@ -1,0 +1,200 @@
+#include "webdav/WebDAVCopyMove.h"
+
+#include <Poco/File.h>
+#include <Poco/Logger.h>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "http/TempFile.h"
+#include "orvane/Util.h"
+#include "webdav/WebDAVWriter.h"
+#include "webdav/store/WebDAVPropertyStore.h"
+
+namespace Orvane {
+namespace Host {
+
+using Poco::Net::HTTPResponse;
+
+namespace {
+
+const std::size_t kChunk = 1024 * 1024;
+
+Poco::Logger& log() {
+    return Poco::Logger::get("WebDAV");
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+void WebDAVCopyMove::copyFile(const std::string& from, const std::string& to) {
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        throw WriteFailure("cannot read " + from, errno);
+    TempFile out(WebDAVWriter::parentOf(to));
+    std::vector<char> chunk(kChunk);
+    for (;;) {
+        const ssize_t n = ::read(in.get(), chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw WriteFailure("cannot read " + from, errno);
+        if (n == 0)
+            break;
+        out.write(chunk.data(), static_cast<std::size_t>(n));
+    }
+    out.replace(to);
+}
+
+void WebDAVCopyMove::copyTree(const std::string& from, const std::string& to, bool deep) {
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0)
+        throw WriteFailure("cannot read " + from, errno);
+    if (S_ISREG(st.st_mode)) {
+        copyFile(from, to);
+        return;
+    }
+    if (!S_ISDIR(st.st_mode))
+        return;  // links, devices and the like are not copied
+    if (::mkdir(to.c_str(), 0755) != 0 && errno != EEXIST)
+        throw WriteFailure("cannot make " + to, errno);
+    if (!deep)
+        return;
+    DIR* dir = ::opendir(from.c_str());
+    if (!dir)
+        throw WriteFailure("cannot read " + from, errno);
+    std::vector<std::string> names;
+    while (struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && !TempFile::isTempName(name))
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : names)
+        copyTree(from + "/" + name, to + "/" + name, true);
+}
+
+bool WebDAVCopyMove::prepare(WebDAVExchange& x, bool isMove, bool& replaced) {
+    if (!x.mayWrite())
+        return false;
+    const std::string& from = x.target.path;
+    const std::string& to = x.target.destination;
+    if (!x.request.has("Destination")) {
+        x.status(HTTPResponse::HTTP_BAD_REQUEST);
+        return false;
+    }
+    if (to.empty()) {
+        // Another share, host or address space: not ours to write.
+        x.status(HTTPResponse::HTTP_BAD_GATEWAY);
+        return false;
+    }
+    const WebDAVFileInfo source = WebDAVFileInfo::of(from);
+    if (!source.exists) {
+        x.status(HTTPResponse::HTTP_NOT_FOUND);
+        return false;
+    }
+    const int depth = x.depth(-1);
+    if (depth == -2 || depth == 1 || (isMove && depth != -1)) {
+        x.status(HTTPResponse::HTTP_BAD_REQUEST);
+        return false;
+    }
+    if (Util::isPathWithin(to, from) || (isMove && x.target.isShareRoot(from))) {
+        x.status(HTTPResponse::HTTP_FORBIDDEN);
+        return false;
+    }
+    if (!WebDAVFileInfo::of(WebDAVWriter::parentOf(to)).folder) {
+        x.status(HTTPResponse::HTTP_CONFLICT);
+        return false;
+    }
+    replaced = WebDAVFileInfo::of(to).exists;
+    const std::string overwrite = x.request.get("Overwrite", "T");
+    if (replaced && (overwrite == "F" || overwrite == "f")) {
+        x.status(HTTPResponse::HTTP_PRECONDITION_FAILED);
+        return false;
+    }
+    if (replaced && x.target.isShareRoot(to)) {
+        x.status(HTTPResponse::HTTP_FORBIDDEN);
+        return false;
+    }
+    // A false If header is told before a missing lock token.
+    if (!x.ifHolds())
+        return false;
+    WebDAVLocks& locks = WebDAVLocks::instance();
+    if (isMove && !x.ownsLocks(locks.protecting(from, true, true)))
+        return false;
+    return x.ownsLocks(locks.protecting(to, true, true));
+}
+
+void WebDAVCopyMove::copy(WebDAVExchange& x) {
+    bool replaced = false;
+    if (!prepare(x, false, replaced))
+        return;
+    const std::string& from = x.target.path;
+    const std::string& to = x.target.destination;
+    try {
+        if (replaced)
+            WebDAVWriter::removeTree(to);
+        copyTree(from, to, x.depth(-1) != 0);
+        WebDAVPropertyStore::instance().copyTree(from, to);
+    } catch (const WriteFailure& e) {
+        log().error("COPY to " + to + " failed: " + e.what());
+        x.status(e.noSpace() ? HTTPResponse::HTTP_INSUFFICIENT_STORAGE
+                             : HTTPResponse::HTTP_FORBIDDEN);
+        return;
+    } catch (const Poco::Exception& e) {
+        log().error("COPY to " + to + " failed: " + e.displayText());
+        x.status(HTTPResponse::HTTP_FORBIDDEN);
+        return;
+    }
+    x.status(replaced ? HTTPResponse::HTTP_NO_CONTENT : HTTPResponse::HTTP_CREATED);
+}
+
+void WebDAVCopyMove::move(WebDAVExchange& x) {
+    bool replaced = false;
+    if (!prepare(x, true, replaced))
+        return;
+    const std::string& from = x.target.path;
+    const std::string& to = x.target.destination;
+    try {
+        if (replaced)
+            WebDAVWriter::removeTree(to);
+        if (::rename(from.c_str(), to.c_str()) != 0) {
+            if (errno != EXDEV)
+                throw WriteFailure("cannot move " + from, errno);
+            copyTree(from, to, true);
+            Poco::File(from).remove(true);
+        }
+        WebDAVPropertyStore::instance().moveTree(from, to);
+        WebDAVLocks::instance().removeTree(from);
+    } catch (const WriteFailure& e) {
+        log().error("MOVE to " + to + " failed: " + e.what());
+        x.status(e.noSpace() ? HTTPResponse::HTTP_INSUFFICIENT_STORAGE
+                             : HTTPResponse::HTTP_FORBIDDEN);
+        return;
+    } catch (const Poco::Exception& e) {
+        log().error("MOVE to " + to + " failed: " + e.displayText());
+        x.status(HTTPResponse::HTTP_FORBIDDEN);
+        return;
+    }
+    x.status(replaced ? HTTPResponse::HTTP_NO_CONTENT : HTTPResponse::HTTP_CREATED);
+}
+
+}  // namespace Host
+}  // namespace Orvane

@@ -1,0 +1,157 @@
+#include "webdav/WebDAVWriter.h"
+
+#include <Poco/File.h>
+#include <Poco/Logger.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "http/TempFile.h"
+#include "orvane/Util.h"
+#include "webdav/store/WebDAVPropertyStore.h"
+
+namespace Orvane {
+namespace Host {
+
+using Poco::Net::HTTPResponse;
+
+namespace {
+
+const std::size_t kChunk = 256 * 1024;
+
+Poco::Logger& log() {
+    return Poco::Logger::get("WebDAV");
+}
+
+// The locks that guard adding or removing `path`: its own, those below it,
+// and those on the folder whose members change.
+bool ownsLocksFor(WebDAVExchange& x, const std::string& path, bool tree, bool membership) {
+    return x.ownsLocks(WebDAVLocks::instance().protecting(path, tree, membership));
+}
+
+// False (with the client gone or the body short) when the body did not
+// arrive whole.
+bool copyBody(WebDAVExchange& x, TempFile& file) {
+    std::istream& in = x.request.stream();
+    std::vector<char> chunk(kChunk);
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const std::streamsize n = in.gcount();
+        if (n <= 0)
+            break;
+        file.write(chunk.data(), static_cast<std::size_t>(n));
+    }
+    if (in.bad())
+        return false;
+    return !x.request.hasContentLength() ||
+           static_cast<Poco::Int64>(file.size()) == x.request.getContentLength64();
+}
+
+}  // namespace
+
+std::string WebDAVWriter::parentOf(const std::string& path) {
+    std::string name, folder;
+    Util::splitFolder(path, name, folder);
+    return folder;
+}
+
+void WebDAVWriter::removeTree(const std::string& path) {
+    Poco::File(path).remove(true);
+    WebDAVPropertyStore::instance().removeTree(path);
+    WebDAVLocks::instance().removeTree(path);
+}
+
+void WebDAVWriter::put(WebDAVExchange& x) {
+    if (!x.mayWrite())
+        return;
+    const std::string& path = x.target.path;
+    const WebDAVFileInfo info = WebDAVFileInfo::of(path);
+    if (info.folder) {
+        x.status(HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
+        return;
+    }
+    if (!WebDAVFileInfo::of(parentOf(path)).folder) {
+        x.status(HTTPResponse::HTTP_CONFLICT);
+        return;
+    }
+    if (!x.ifHolds() || !ownsLocksFor(x, path, false, !info.exists))
+        return;
+    try {
+        TempFile file(parentOf(path));
+        if (!copyBody(x, file)) {
+            // The client went away mid-body: nobody is left to answer.
+            log().warning("PUT of " + path + " broken off");
+            x.response.setKeepAlive(false);
+            x.status(HTTPResponse::HTTP_BAD_REQUEST);
+            return;
+        }
+        file.replace(path);
+    } catch (const WriteFailure& e) {
+        log().error("PUT of " + path + " failed: " + e.what());
+        x.response.setKeepAlive(false);
+        if (e.noSpace())
+            x.status(HTTPResponse::HTTP_INSUFFICIENT_STORAGE);
+        else if (e.error() == ENAMETOOLONG)
+            x.status(HTTPResponse::HTTP_BAD_REQUEST);  // the client's name, not our fault
+        else
+            x.status(HTTPResponse::HTTP_INTERNAL_SERVER_ERROR);
+        return;
+    }
+    x.response.set("ETag", WebDAVFileInfo::of(path).etag());
+    x.status(info.exists ? HTTPResponse::HTTP_NO_CONTENT : HTTPResponse::HTTP_CREATED);
+}
+
+void WebDAVWriter::mkcol(WebDAVExchange& x) {
+    if (!x.mayWrite())
+        return;
+    const std::string& path = x.target.path;
+    if (x.hasBody()) {
+        x.status(HTTPResponse::HTTP_UNSUPPORTEDMEDIATYPE);
+        return;
+    }
+    if (WebDAVFileInfo::of(path).exists) {
+        x.status(HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
+        return;
+    }
+    if (!WebDAVFileInfo::of(parentOf(path)).folder) {
+        x.status(HTTPResponse::HTTP_CONFLICT);
+        return;
+    }
+    if (!x.ifHolds() || !ownsLocksFor(x, path, false, true))
+        return;
+    if (::mkdir(path.c_str(), 0755) != 0) {
+        x.status(errno == ENOSPC ? HTTPResponse::HTTP_INSUFFICIENT_STORAGE
+                                 : HTTPResponse::HTTP_FORBIDDEN);
+        return;
+    }
+    x.status(HTTPResponse::HTTP_CREATED);
+}
+
+void WebDAVWriter::remove(WebDAVExchange& x) {
+    if (!x.mayWrite())
+        return;
+    const std::string& path = x.target.path;
+    if (!WebDAVFileInfo::of(path).exists) {
+        x.status(HTTPResponse::HTTP_NOT_FOUND);
+        return;
+    }
+    // The share's own folder is the owner's to remove, not a visitor's.
+    if (x.target.isShareRoot(path)) {
+        x.status(HTTPResponse::HTTP_FORBIDDEN);
+        return;
+    }
+    if (!x.ifHolds() || !ownsLocksFor(x, path, true, true))
+        return;
+    try {
+        removeTree(path);
+    } catch (const Poco::Exception& e) {
+        log().error("DELETE of " + path + " failed: " + e.displayText());
+        x.status(HTTPResponse::HTTP_FORBIDDEN);
+        return;
+    }
+    x.status(HTTPResponse::HTTP_NO_CONTENT);
+}
+
+}  // namespace Host
+}  // namespace Orvane

@@ -1,0 +1,27 @@
+// The WebDAV methods that create and remove: PUT (streamed into a temporary
+// file beside the target and renamed over it, with or without a length),
+// MKCOL and DELETE, each after the write right, lock and If checks.
+// Stateless.
+#pragma once
+
+#include <string>
+
+#include "webdav/WebDAVExchange.h"
+
+namespace Orvane {
+namespace Host {
+
+class WebDAVWriter {
+public:
+    static void put(WebDAVExchange& x);
+    static void mkcol(WebDAVExchange& x);
+    static void remove(WebDAVExchange& x);
+
+    static std::string parentOf(const std::string& path);
+    // Removes a file or a folder with all it holds, with its dead
+    // properties and its locks. Throws Poco::Exception on failure.
+    static void removeTree(const std::string& path);
+};
+
+}  // namespace Host
+}  // namespace Orvane

@@ -1,0 +1,39 @@
+#include "core/MessageForm.h"
+
+#include <Poco/Net/HTTPRequest.h>
+
+#include "orvane/Defs.h"
+
+namespace Orvane {
+namespace Dappline {
+
+std::string requestField(const Data::MessagePtr& msg, const char* field) {
+    const Data::VariantRow* req = msg->findSection(Defs::HTTP::MS_HTTP_REQ);
+    return req ? req->getString(field) : std::string();
+}
+
+std::string bodyText(const Data::MessagePtr& msg) {
+    return msg->getRawData() ? msg->getRawData()->toString() : std::string();
+}
+
+void loadForm(const std::string& text, Poco::Net::HTMLForm& form) {
+    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + text);
+    form.load(request);
+}
+
+void loadQueryForm(const Data::MessagePtr& msg, Poco::Net::HTMLForm& form) {
+    loadForm(requestField(msg, Defs::HTTP::S_HTTP_REQ_REQUEST), form);
+}
+
+void loadBodyForm(const Data::MessagePtr& msg, Poco::Net::HTMLForm& form) {
+    loadForm(bodyText(msg), form);
+}
+
+std::string queryValue(const Data::MessagePtr& msg, const std::string& name) {
+    Poco::Net::HTMLForm form;
+    loadQueryForm(msg, form);
+    return form.get(name, "");
+}
+
+}  // namespace Dappline
+}  // namespace Orvane

@@ -1,0 +1,368 @@
+#include "pages/PagePieces.h"
+
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
+#include <Poco/DirectoryIterator.h>
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/LocalDateTime.h>
+#include <Poco/Path.h>
+#include <Poco/URI.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "core/DapplinePlugin.h"
+#include "orvane/Customization.h"
+#include "orvane/Defs.h"
+#include "orvane/FolderScreen.h"
+#include "orvane/PoManager.h"
+#include "orvane/ProfileManager.h"
+#include "orvane/Util.h"
+#include "store/DapplineDB.h"
+
+namespace Orvane {
+namespace Dappline {
+namespace Page {
+
+const char* const IMAGE_BASE = "/app/dapplinepro";
+
+namespace {
+
+const char* const ICON_EXTENSIONS =
+    ";ai;aiff;bz;c;chm;conf;cpp;css;csv;deb;divx;doc;file;gif;gz;hlp;htm;html;iso;jpeg;jpg;js;"
+    "mov;mp3;mpg;odc;odf;odg;odi;odp;ods;odt;ogg;pdf;pgp;php;pl;png;ppt;ps;py;ram;rar;rb;rm;"
+    "rpm;rtf;sql;swf;sxc;sxd;sxi;sxw;tar;tex;tgz;txt;vcf;wav;wma;wmv;xls;xml;xpi;xvid;zip;";
+
+std::string hexEscape(const char* prefix, unsigned value, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "%s%0*X", prefix, digits, value);
+    return buf;
+}
+
+std::string logoAnchor(const PageFrame& frame, const std::string& cssClass,
+                       const std::string& heading) {
+    return "<a class=\"" + cssClass + "\" href=\"" + IMAGE_BASE + "/share/" +
+           escapeHTML(encodeLinkPath(frame.shareName)) + "/\" title=\"" +
+           escapeHTML(frame.productName) + " Dappline\"><h1>" + heading + "</h1></a>";
+}
+
+std::string logo(const PageFrame& frame) {
+    if (frame.customLogo)
+        return logoAnchor(frame, "orvane_dappline_logo_custom", "");
+    if (!frame.customHeader.empty() && frame.customHeader != "DEFAULT_IMAGE") {
+        return logoAnchor(frame, "norrit_title_text", escapeHTML(frame.customHeader)) +
+               "<a class='orvane_powered_logo' title='Orvane' href='" +
+               escapeHTML(frame.productWebsite) + "'><h1>ORVANE</h1></a>";
+    }
+    return logoAnchor(frame, "orvane_dappline_logo", "");
+}
+
+std::string uploadItem() {
+    return "<li><div align='right'>"
+           "<div id=\"swfcontent_link\" style=\"display: block;\" class='uploadicon'>"
+           "<a href=\"javascript:void(0)\" onClick=\"toggleLayer('swf_content');"
+           "toggleLayer('swfcontent_link');\" title=\"Upload a File\" "
+           "style='padding-top:5px'>Upload File</a></div>"
+           "<div id=\"swf_content\" align='left' style='z-index:1;'>"
+           "<form id=\"form1\" action=\"index.php\" method=\"post\" "
+           "enctype=\"multipart/form-data\">"
+           "<div class=\"fieldset flash\" id=\"fsUploadProgress\">"
+           "<span class=\"legend\">Files</span></div>"
+           "<div id=\"divStatus\">0 Files Uploaded</div>"
+           "<div><span id=\"spanButtonPlaceHolder\"></span>"
+           "<input id=\"btnCancel\" type=\"button\" value=\"Cancel All Uploads\" "
+           "onclick=\"swfu.cancelQueue();\" disabled=\"disabled\" />"
+           "<input id=\"btnClose\" type=\"button\" value=\"Close\" "
+           "onclick=\"toggleLayer('swf_content');toggleLayer('swfcontent_link');"
+           "window.location.reload();\" />"
+           "</div></form></div>"
+           "</div></li>";
+}
+
+std::string tabLink(const std::string& id, const std::string& base, const std::string& vm,
+                    const std::string& am, const std::string& label) {
+    return "<a id=\"" + id + "\" href='" + base + "?vm=" + vm + "&am=" + am + "'>" + label + "</a>";
+}
+
+}  // namespace
+
+std::string escapeHTML(const std::string& text) {
+    return Util::htmlEscape(text);
+}
+
+std::string escapeJSString(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\'':
+            case '<':
+            case '>':
+                out += hexEscape("\\u", c, 4);
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    out += hexEscape("\\u", c, 4);
+                } else if (c == 0xE2 && i + 2 < text.size() &&
+                           static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                           (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+                            static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+                    // Line and paragraph separators end a string literal in older engines.
+                    out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+                    i += 2;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
+}
+
+std::string encodeURIName(const std::string& text) {
+    std::string out;
+    Poco::URI::encode(text, Defs::HTTP::URL_SPECIAL_CHARS, out);
+    return out;
+}
+
+std::string encodeQueryValue(const std::string& text) {
+    std::string out;
+    Poco::URI::encode(text, "#&+=?;", out);
+    return out;
+}
+
+std::string encodeLinkPath(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '%' || c == '#' || c == '?' || c == '\\') {
+            out += hexEscape("%", static_cast<unsigned char>(c), 2);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string shortenName(const std::string& name, std::size_t maxChars, std::size_t head,
+                        std::size_t tail) {
+    std::vector<std::size_t> starts;  // byte offset of each character
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80)
+            starts.push_back(i);
+    }
+    if (starts.size() <= maxChars)
+        return name;
+    return name.substr(0, starts[head]) + "..." + name.substr(starts[starts.size() - tail]);
+}
+
+std::string extensionOf(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+bool hasFileIcon(const std::string& extension) {
+    return !extension.empty() &&
+           std::string(ICON_EXTENSIONS).find(";" + extension + ";") != std::string::npos;
+}
+
+bool isMusicExtension(const std::string& extension) {
+    return extension == "mp3" || extension == "MP3";
+}
+
+PageFrame makePageFrame(DapplinePlugin& plugin, const std::string& folder,
+                        const std::string& shareName, const std::string& subPath, bool writeAccess,
+                        const std::string& guestName, const std::string& am) {
+    PageFrame frame;
+    frame.productName = getProductName();
+    frame.productWebsite = getProductWebsite();
+    frame.css = plugin.css();
+    frame.ownerName = API::ProfileManager::getPeerID().name;
+    frame.shareName = shareName;
+    frame.location = shareName + "/" + subPath;
+    frame.tabBase = plugin.getShareURL() + encodeLinkPath(frame.location);
+    frame.customHeader = plugin.database() ? plugin.database()->getConfigValue(
+                                                 "CUSTOMHEADER", "ENABLED", "DEFAULT_IMAGE")
+                                           : std::string("DEFAULT_IMAGE");
+    frame.customLogo = CustomizationManager().hasCustomizationValue("DapplineLogo");
+    frame.writeAccess = writeAccess;
+    frame.am = am;
+    frame.uploadURL = uploadAddress(folder, encodeQueryValue(frame.location), shareName, guestName);
+    return frame;
+}
+
+std::string uploadAddress(const std::string& folder, const std::string& dirName,
+                          const std::string& shareName, const std::string& guestName) {
+    return std::string(IMAGE_BASE) +
+           "/upload?appname=dapplinepro&expandzip=0&directory=" + encodeURIName(folder) +
+           "&dirname=" + dirName + "&sharename=" + encodeQueryValue(shareName) + "&" +
+           API::ProfileManager::generateURLAuth(guestName);
+}
+
+std::vector<FolderEntry> allowedEntries(const std::string& folder) {
+    std::vector<FolderEntry> entries;
+    // A link is listed only when it leads below the listed folder.
+    const Util::FolderScreen screen(folder, folder);
+    Poco::DirectoryIterator end;
+    for (Poco::DirectoryIterator it(Util::addEndingSeparator(folder)); it != end; ++it) {
+        FolderEntry entry;
+        entry.name = it.name();
+        struct stat st;
+        bool isLink = false;
+        // An entry removed or unreadable since the listing began is left out.
+        if (!screen.allows(entry.name, st, isLink))
+            continue;
+        entry.path = it.path().toString();
+        entry.isDirectory = S_ISDIR(st.st_mode);
+        entry.isHidden = entry.name[0] == '.';
+        if (!entry.isDirectory) {
+            entry.size = static_cast<std::uint64_t>(st.st_size);
+            entry.modified = Poco::Timestamp::fromEpochTime(st.st_mtime);
+        }
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+bool isOnFixedDrive(const std::string& path) {
+    return Util::isFixedDrive(Poco::Path(path).getDevice() + ":");
+}
+
+std::string metaElements(bool tabAfter) {
+    return std::string(
+               "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=8\" />\r\n"
+               "<meta http-equiv=\"content-type\" content=\"text/html; "
+               "charset=utf-8\" />") +
+           (tabAfter ? "\t" : "\r\n\r\n");
+}
+
+std::string styleElement(const std::string& css) {
+    return "<style type=\"text/css\">\r\n\r\n" + css + "</style>\r\n\r\n";
+}
+
+std::string uploadScriptElements() {
+    std::string out;
+    for (const char* src : {"/swfupload/swfupload.js", "/js/swfupload.queue.js",
+                            "/js/fileprogress.js", "/js/handlers.js"}) {
+        out += std::string("<script type=\"text/javascript\" src=\"") + IMAGE_BASE + src +
+               "\"></script>";
+    }
+    return out;
+}
+
+std::string spinnerFunctions() {
+    return "function hideSpinner() { document.getElementById('spinner').style.display = "
+           "'none'; }\n"
+           "function showSpinner() { document.getElementById('spinner').style.display = ''; "
+           "}\n";
+}
+
+std::string uploadSettingsScript(const std::string& uploadURL) {
+    return std::string("var swfu;") +
+           "window.onload = function() { var settings = { flash_url : \"" + IMAGE_BASE +
+           "/swfupload/swfupload.swf\", upload_url: \"" + escapeJSString(uploadURL) +
+           "\", custom_settings : { progressTarget : \"fsUploadProgress\", cancelButtonId : "
+           "\"btnCancel\" }, debug: false, button_image_url: \"" +
+           IMAGE_BASE +
+           "/images/TestImageNoText_65x29.png\", button_width: \"60\", button_height: \"29\", "
+           "button_placeholder_id: \"spanButtonPlaceHolder\", "
+           "button_text: '<span class=\"theFont\">Upload</span>', "
+           "button_text_style: \".theFont { font-size: 14; }\", "
+           "button_text_left_padding: 7, button_text_top_padding: 3, "
+           "file_queued_handler : fileQueued, file_queue_error_handler : fileQueueError, "
+           "file_dialog_complete_handler : fileDialogComplete, "
+           "upload_start_handler : uploadStart, upload_progress_handler : uploadProgress, "
+           "upload_error_handler : uploadError, upload_success_handler : uploadSuccess, "
+           "upload_complete_handler : uploadComplete, queue_complete_handler : queueComplete "
+           "}; swfu = new SWFUpload(settings); };\n";
+}
+
+std::string toggleLayerFunction() {
+    // A layer without its own display value is as the style sheet shows it.
+    return "function toggleLayer(whichLayer) { var elem = document.getElementById(whichLayer); "
+           "if (!elem) return; var vis = elem.style; "
+           "var shown = vis.display ? vis.display != 'none' : elem.offsetWidth > 0 || "
+           "elem.offsetHeight > 0; "
+           "vis.display = shown ? 'none' : 'block'; }\n";
+}
+
+std::string headerStart(const PageFrame& frame) {
+    std::string out = std::string(
+                          "<div id='spinner' style='position: absolute; top: 190px; "
+                          "left:320px;z-index:20;'><img src='") +
+                      IMAGE_BASE + "/small_loader.gif'/></img></div>" +
+                      "<script type='text/javascript'> hideSpinner();</script>" +
+                      "<div id=\"content_wrapper\"><div id=\"content\"><div id=\"header\">" +
+                      logo(frame) + "<div id=\"header_text\"><ul>" +
+                      "<li><div class='homeicon'><a href='/ui/guest/index.html' title='Home' "
+                      "style='padding-top:5px'>Home</a></div></li>";
+    if (frame.writeAccess)
+        out += uploadItem();
+    return out;
+}
+
+std::string zipItem(bool spanForm) {
+    const std::string tag = spanForm ? "span" : "div";
+    return "<li><" + tag +
+           " class='downloadzip'><a href='javascript:void(0)' onClick=\"window.open('" +
+           IMAGE_BASE +
+           "/status/status.html?zipit','statusWindow','width=400,height=200,toolbar=no,"
+           "location=no,directories=no,status=no,menubar=no,scrollbars=no,copyhistory=yes,"
+           "resizable=no');\" style='padding-top:5px'>" +
+           escapeHTML(PoManager().getTranslation("Download Zip")) + "</a></" + tag + "></li>";
+}
+
+std::string tabBar(const PageFrame& frame, Tab active, bool withMusic) {
+    const std::string base = escapeHTML(frame.tabBase);
+    const std::string am = escapeHTML(frame.am);
+    std::string out =
+        withMusic ? "<div id=\"tab_navi\">" : "<div id=\"tab_navi\" style='width:226px'>";
+    out += tabLink(active == Tab::Files ? "files_active" : "files", base, "list", am, "Files");
+    out += tabLink(active == Tab::Gallery ? "gallery_active" : "gallery", base, "gallery", am,
+                   "Gallery");
+    if (withMusic) {
+        if (active == Tab::Files) {
+            out += "<a href='" + base + "?vm=music&am=" + am + "' id='music'>Music</a>";
+        } else {
+            out += tabLink(active == Tab::Music ? "music_active" : "music", base, "music", am,
+                           "Music");
+        }
+    }
+    return out + "</div>";
+}
+
+std::string footer(const PageFrame& frame, bool twoSpacesBeforeStyle) {
+    return "<div class=\"footer\">\r\n<b>" + escapeHTML(frame.ownerName) + " used " +
+           escapeHTML(frame.productName) + " to share this folder (and <a href=\"" +
+           escapeHTML(frame.productWebsite) + "\"" + (twoSpacesBeforeStyle ? "  " : " ") +
+           "style=\"color: gray; text-decoration: underline;\">you can too</a>). </b> "
+           "&nbsp;<br/>" +
+           Poco::DateTimeFormatter::format(Poco::LocalDateTime(),
+                                           Poco::DateTimeFormat::HTTP_FORMAT) +
+           ".</div>\r\n\r\n";
+}
+
+std::string forceAuthImage() {
+    return std::string("<img src='") + IMAGE_BASE + "/force_auth.gif'/></img>";
+}
+
+}  // namespace Page
+}  // namespace Dappline
+}  // namespace Orvane

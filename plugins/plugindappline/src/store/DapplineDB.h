@@ -1,0 +1,88 @@
+// The plug-in's database (dapplinepro.db): schema and upgrades, settings,
+// legacy users, and every query on shares, permissions and history.
+// One connection in serialized mode; settings, version and legacy-user calls
+// hold the base class's recursive mutex, the rest rely on SQLite.
+// Every method catches database errors, logs them on "Dappline" and returns
+// its failure value.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "core/Dappline.h"
+#include "core/DapplineUser.h"
+#include "orvane/SqliteDB.h"
+#include "store/DapplineHistory.h"
+
+namespace Orvane {
+namespace Dappline {
+
+class DapplineDB : public Misc::SqliteDB {
+public:
+    DapplineDB() = default;
+    ~DapplineDB() override = default;
+
+    bool initDB() override;
+    bool userTableFound = false;
+
+    // Schema version and settings.
+    int doVersionUpdates();
+    int getVersionInfo(std::string& status, std::string& notes);
+    void setVersionInfo(int version, const std::string& status, const std::string& notes);
+    bool doesConfigExist(const std::string& key, const std::string& name);
+    std::string getConfigValue(const std::string& key, const std::string& name,
+                               const std::string& defaultValue);
+    void setConfigValue(const std::string& key, const std::string& name, const std::string& value);
+
+    // Legacy users.
+    void dropUserTable();
+    void updateUserIdsFromCore(int oldId, int newId);
+    void userCollectionGet(std::list<DapplineUserPtr>& users);
+
+    // Shares.
+    DapplinePtr getShare(int shareId);
+    DapplinePtr getShareByLocation(const std::string& location);
+    DapplinePtr getShareByName(const std::string& name);
+    std::int64_t getShareSizeLimit(const std::string& name);
+    bool getSharesForLocation(const std::string& location, std::list<DapplinePtr>& shares);
+    bool addShare(Dappline& share);
+    // Refuses (false, nothing written) a name or location another share has.
+    bool updateShare(Dappline& share);
+    bool deleteShare(int shareId);
+    bool uniqueShareName(const std::string& location, std::string& name);
+    static std::string getValidShareName(const std::string& name);
+    // Every share, newest first (the walk of the public and explorer tests).
+    std::vector<DapplinePtr> getAllShares();
+
+    // Permissions.
+    bool addUserToShare(int shareId, int userId, int writeMode);
+    bool deleteUserFromShare(int shareId, int userId);
+    bool deleteUsersForShare(int shareId);
+    bool setUserAccessForShare(int userId, int shareId, bool write);
+    bool hasWriteAccessForShare(int userId, int shareId);
+    bool getSharesForUser(int userId, std::list<int>& shareIds);
+    bool checkCredentials(int shareId, int userId);
+    bool checkCredentials(int shareId, const std::string& credentials, int& userId);
+    std::string getUserAccessForShare(int userId, int shareId);
+
+    // History.
+    bool addHistory(DapplineHistory& entry);
+    bool clearHistory();
+    std::string getHistoryXML(int start, int limit, int shareId, const std::string& type);
+
+    // Owner lists.
+    std::string getSharesXML();
+    std::string getUsersForShareXML(int shareId);
+    std::string getAddUsersForShareXML(int shareId);
+    bool isLocationSharedPublic(const std::string& path, int& shareId);
+
+private:
+    DapplinePtr readShareRow(const Misc::SqliteRow& row) const;
+    DapplinePtr firstShare(const std::string& sql);
+};
+
+}  // namespace Dappline
+}  // namespace Orvane

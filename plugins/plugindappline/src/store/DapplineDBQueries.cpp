@@ -1,0 +1,452 @@
+// Queries of the share database on shares, permissions and history, and the
+// XML lists of the owner's screens.
+#include <Poco/Logger.h>
+#include <Poco/Path.h>
+#include <Poco/Random.h>
+#include <Poco/Timestamp.h>
+#include <tinyxml.h>
+
+#include <set>
+
+#include "orvane/GuestUserManager.h"
+#include "orvane/Util.h"
+#include "store/DapplineDB.h"
+
+namespace Orvane {
+namespace Dappline {
+namespace {
+
+using Misc::SqliteException;
+using Misc::SqliteRow;
+using Misc::SqliteRows;
+
+const char* const ALL_SHARES = "select * FROM SHARE ORDER BY SHAREID DESC;";
+const char* const NAME_COUNT = "SELECT COUNT(*) FROM \t\t\t\t\t\t\tSHARE WHERE SHARENAME='%q'";
+const char* const WRITE_MODE =
+    "select WRITEMODE FROM PERMISSION WHERE USERID='%d' \t\t\t\t\t  AND SHAREID='%d';";
+const char* const PERMISSION_ROW =
+    "SELECT * FROM PERMISSION WHERE USERID = '%d' and SHAREID = '%d';";
+const char* const SHARE_PERMISSIONS = "select * FROM PERMISSION WHERE SHAREID='%d';";
+// A quick share gives up rather than loop for ever on a broken database.
+const int MAX_NAME_ATTEMPTS = 1000;
+
+Poco::Logger& logger() {
+    return Poco::Logger::get("Dappline");
+}
+
+void logError(const SqliteException& e) {
+    logger().error(e.message());
+}
+
+std::string escape(const std::string& text) {
+    std::string out;
+    TiXmlBase::EncodeString(text, &out);
+    return out;
+}
+
+std::string element(const std::string& name, const std::string& text) {
+    return "<" + name + ">" + text + "</" + name + ">";
+}
+
+// The name of a file or folder without its extension, ignoring a trailing
+// separator ("/data/Photos/" is Photos).
+std::string baseNameOf(std::string location) {
+    while (location.size() > 1 && location.back() == '/')
+        location.pop_back();
+    return Poco::Path(location).getBaseName();
+}
+
+}  // namespace
+
+DapplinePtr DapplineDB::readShareRow(const SqliteRow& row) const {
+    return DapplinePtr(new Dappline(
+        row.getInt("SHAREID"), row.getString("SHARENAME"), row.getString("SHARELOCATION"),
+        row.getString("VIEWMODE"), row.getString("VALIDITYPERIOD"), row.getInt64("SHARESIZELIMIT"),
+        row.getInt("VIEWSIZE"), row.getInt("THUMBSIZE"), row.getInt("ALLOWPUBLICACCESS")));
+}
+
+DapplinePtr DapplineDB::firstShare(const std::string& sql) {
+    try {
+        SqliteRows rows = execQuery(sql);
+        if (!rows.empty())
+            return readShareRow(rows.front());
+    } catch (const SqliteException& e) {
+        logError(e);
+    }
+    return DapplinePtr();
+}
+
+DapplinePtr DapplineDB::getShare(int shareId) {
+    return firstShare(format("select * FROM SHARE WHERE SHAREID='%d';", shareId));
+}
+
+DapplinePtr DapplineDB::getShareByLocation(const std::string& location) {
+    return firstShare(format("select * FROM SHARE WHERE SHARELOCATION='%q';", location.c_str()));
+}
+
+DapplinePtr DapplineDB::getShareByName(const std::string& name) {
+    return firstShare(format("select * FROM SHARE WHERE SHARENAME='%q';", name.c_str()));
+}
+
+std::int64_t DapplineDB::getShareSizeLimit(const std::string& name) {
+    DapplinePtr share = getShareByName(name);
+    return share ? share->shareSizeLimit : 0;
+}
+
+bool DapplineDB::getSharesForLocation(const std::string& location, std::list<DapplinePtr>& shares) {
+    try {
+        SqliteRows rows = execQuery(
+            format("select * FROM SHARE WHERE SHARELOCATION LIKE '%%%q%%';", location.c_str()));
+        if (!rows.empty())
+            shares.push_back(readShareRow(rows.front()));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+std::vector<DapplinePtr> DapplineDB::getAllShares() {
+    std::vector<DapplinePtr> shares;
+    try {
+        for (const auto& row : execQuery(ALL_SHARES))
+            shares.push_back(readShareRow(row));
+    } catch (const SqliteException& e) {
+        logError(e);
+    }
+    return shares;
+}
+
+bool DapplineDB::addShare(Dappline& share) {
+    // Held so that two shares added at once cannot both pass the tests.
+    Poco::Mutex::ScopedLock lock(m_mutex);
+    try {
+        const std::string name = Util::sanitizeString(share.shareName, false);
+        if (execScalar(format(NAME_COUNT, name.c_str())) > 0)
+            return false;
+        for (const auto& row : execQuery("SELECT SHARELOCATION FROM SHARE;"))
+            if (row.getString("SHARELOCATION") == share.shareLocation)
+                return false;
+        execDML(
+            format("insert into SHARE                       (SHARENAME, SHARELOCATION, "
+                   "VIEWMODE,VALIDITYPERIOD,SHARESIZELIMIT,VIEWSIZE,THUMBSIZE, "
+                   "ALLOWPUBLICACCESS) values                       ('%q', '%q', "
+                   "'%q','%q','%lld','%d','%d', '%d');",
+                   name.c_str(), share.shareLocation.c_str(), share.viewMode.c_str(),
+                   share.validityPeriod.c_str(), static_cast<long long>(share.shareSizeLimit),
+                   share.viewSize, share.thumbSize, share.allowPublicAccess));
+        share.shareId = static_cast<std::int32_t>(GetLastRowId());
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::updateShare(Dappline& share) {
+    Poco::Mutex::ScopedLock lock(m_mutex);
+    try {
+        const std::string name = Util::sanitizeString(share.shareName, false);
+        // Two shares with one name or one location would make the lookups by
+        // name and location return either of them.
+        if (execScalar(format("SELECT COUNT(*) FROM SHARE WHERE SHARENAME='%q' AND SHAREID<>'%d';",
+                              name.c_str(), share.shareId)) > 0)
+            return false;
+        if (execScalar(
+                format("SELECT COUNT(*) FROM SHARE WHERE SHARELOCATION='%q' AND SHAREID<>'%d';",
+                       share.shareLocation.c_str(), share.shareId)) > 0)
+            return false;
+        execDML(
+            format("update SHARE SET SHARENAME='%q', SHARELOCATION='%q', VIEWMODE='%q', "
+                   "VALIDITYPERIOD='%q', SHARESIZELIMIT='%lld', VIEWSIZE='%d', THUMBSIZE='%d', "
+                   "ALLOWPUBLICACCESS='%d' WHERE SHAREID='%d';",
+                   name.c_str(), share.shareLocation.c_str(), share.viewMode.c_str(),
+                   share.validityPeriod.c_str(), static_cast<long long>(share.shareSizeLimit),
+                   share.viewSize, share.thumbSize, share.allowPublicAccess, share.shareId));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::deleteShare(int shareId) {
+    if (!deleteUsersForShare(shareId))
+        return false;
+    try {
+        execDML(format("DELETE FROM SHARE WHERE SHAREID='%d';", shareId));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+std::string DapplineDB::getValidShareName(const std::string& name) {
+    std::string valid;
+    for (char c : name)
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+            valid += c;
+    return valid;
+}
+
+bool DapplineDB::uniqueShareName(const std::string& location, std::string& name) {
+    const std::string base = getValidShareName(baseNameOf(location));
+    Poco::Random random;
+    random.seed(static_cast<Poco::UInt32>(Poco::Timestamp().epochMicroseconds()));
+    try {
+        for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
+            std::string candidate = base;
+            if (attempt > 0 || candidate.empty())
+                candidate += std::to_string(random.next());
+            const std::string clean = Util::sanitizeString(candidate, false);
+            if (execScalar(format(NAME_COUNT, clean.c_str())) == 0) {
+                name = candidate;
+                return true;
+            }
+        }
+        logger().error("No free share name found for " + location);
+    } catch (const SqliteException& e) {
+        logError(e);
+    }
+    return false;
+}
+
+bool DapplineDB::addUserToShare(int shareId, int userId, int writeMode) {
+    try {
+        execDML(
+            format("insert into PERMISSION                       (SHAREID, USERID,WRITEMODE) "
+                   "values                       ('%d', '%d', '%d');",
+                   shareId, userId, writeMode));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::deleteUserFromShare(int shareId, int userId) {
+    try {
+        execDML(
+            format("DELETE FROM PERMISSION WHERE SHAREID='%d' AND USERID='%d';", shareId, userId));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::deleteUsersForShare(int shareId) {
+    try {
+        execDML(format("DELETE FROM PERMISSION WHERE SHAREID='%d';", shareId));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::setUserAccessForShare(int userId, int shareId, bool write) {
+    try {
+        execDML(
+            format("UPDATE PERMISSION SET WRITEMODE='%d' WHERE USERID='%d'\t\t\t\t\t  AND "
+                   "SHAREID='%d';",
+                   write ? 1 : 0, userId, shareId));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::hasWriteAccessForShare(int userId, int shareId) {
+    try {
+        SqliteRows rows = execQuery(format(WRITE_MODE, userId, shareId));
+        return !rows.empty() && rows.front().getInt("WRITEMODE") == 1;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::getSharesForUser(int userId, std::list<int>& shareIds) {
+    try {
+        for (const auto& row :
+             execQuery(format("SELECT * FROM PERMISSION WHERE USERID = '%d';", userId)))
+            shareIds.push_back(row.getInt("SHAREID"));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::checkCredentials(int shareId, int userId) {
+    if (userId <= 0)
+        return false;
+    try {
+        return !execQuery(format(PERMISSION_ROW, userId, shareId)).empty();
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::checkCredentials(int shareId, const std::string& credentials, int& userId) {
+    const std::string::size_type colon = credentials.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string user = credentials.substr(0, colon);
+    const std::string password = Util::trim(credentials.substr(colon + 1));
+    if (user.empty() || password.empty())
+        return false;
+    const int id = API::GuestUserManager::getGuestUserID(user, password);
+    if (id <= 0)
+        return false;
+    try {
+        SqliteRows rows = execQuery(format(PERMISSION_ROW, id, shareId));
+        if (rows.empty())
+            return false;
+        userId = rows.front().getInt("USERID");
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+std::string DapplineDB::getUserAccessForShare(int userId, int shareId) {
+    if (userId == 0 || shareId == 0)
+        return "<user></user>";
+    std::string writeMode = "0";
+    try {
+        SqliteRows rows = execQuery(format(WRITE_MODE, userId, shareId));
+        if (!rows.empty())
+            writeMode = rows.front().getString("WRITEMODE");
+    } catch (const SqliteException& e) {
+        logError(e);
+        writeMode = "0";
+    }
+    return "<user><access><writemode>" + escape(writeMode) + "</writemode></access></user>";
+}
+
+bool DapplineDB::addHistory(DapplineHistory& entry) {
+    try {
+        execDML(
+            format("insert into HISTORY                       (SHAREID, SHARELOCATION, DATE, "
+                   "FILESIZE, USERID, USERNAME,ISUPLOAD) values                       ('%d', "
+                   "'%q', '%q', '%lld', '%d', '%q', '%d');",
+                   entry.shareId, entry.location.c_str(), entry.date.c_str(),
+                   static_cast<long long>(entry.fileSize), entry.userId, entry.userName.c_str(),
+                   entry.isUpload ? 1 : 0));
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+bool DapplineDB::clearHistory() {
+    try {
+        execDML("DELETE FROM HISTORY;");
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
+}
+
+std::string DapplineDB::getHistoryXML(int start, int limit, int shareId, const std::string& type) {
+    const std::string limitClause = "LIMIT " + std::to_string(start) + ", " + std::to_string(limit);
+    std::string where = "WHERE 1=1 ";
+    if (shareId != -1)
+        where += "AND SHAREID='" + std::to_string(shareId) + "' ";
+    if (type == "DL")
+        where += "AND ISUPLOAD=0";
+    if (type == "UL")
+        where += "AND ISUPLOAD=1";
+    std::string xml = "<histories>";
+    try {
+        const std::int64_t total =
+            execScalar(format("select COUNT(*) FROM HISTORY %s;", where.c_str()));
+        xml += "<meta><totalrecords>" + std::to_string(total) + "</totalrecords></meta>";
+        for (const auto& row : execQuery(format("select * FROM HISTORY %s ORDER BY DATE DESC %s;",
+                                                where.c_str(), limitClause.c_str())))
+            xml += DapplineHistory(row.getInt("SHAREID"), row.getString("SHARELOCATION"),
+                                   row.getInt64("FILESIZE"), row.getString("DATE"),
+                                   row.getInt("USERID"), row.getString("USERNAME"),
+                                   row.getInt("ISUPLOAD") != 0)
+                       .toXML();
+    } catch (const SqliteException& e) {
+        logError(e);
+    }
+    return xml + "</histories>";
+}
+
+std::string DapplineDB::getSharesXML() {
+    std::string xml = "<shares>";
+    try {
+        for (const auto& row : execQuery(ALL_SHARES))
+            xml += readShareRow(row)->toXML(false);
+    } catch (const SqliteException& e) {
+        logError(e);
+    }
+    return xml + "</shares>";
+}
+
+std::string DapplineDB::getUsersForShareXML(int shareId) {
+    std::string xml = "<users>";
+    try {
+        for (const auto& row : execQuery(format(SHARE_PERMISSIONS, shareId))) {
+            auto user = API::GuestUserManager::guestUserGet(row.getInt("USERID"));
+            if (!user)
+                continue;
+            xml += "<user>" + element("userid", std::to_string(user->getId())) +
+                   element("username", escape(user->getName())) + "<read>1</read>" +
+                   element("write", escape(row.getString("WRITEMODE"))) + "</user>";
+        }
+    } catch (const SqliteException& e) {
+        logError(e);
+    }
+    return xml + "</users>";
+}
+
+std::string DapplineDB::getAddUsersForShareXML(int shareId) {
+    std::set<int> granted;
+    try {
+        for (const auto& row : execQuery(format(SHARE_PERMISSIONS, shareId)))
+            granted.insert(row.getInt("USERID"));
+    } catch (const SqliteException& e) {
+        logError(e);
+        return "<users></users>";
+    }
+    API::GuestUserManager::GuestUserList users;
+    API::GuestUserManager::guestUserCollectionGet(users);
+    std::string xml = "<users>";
+    for (const auto& user : users)
+        if (granted.count(user->getId()) == 0)
+            xml += user->toXML();
+    return xml + "</users>";
+}
+
+bool DapplineDB::isLocationSharedPublic(const std::string& path, int& shareId) {
+    try {
+        for (const auto& row : execQuery(ALL_SHARES)) {
+            DapplinePtr share = readShareRow(row);
+            if (share->isExpired())
+                continue;
+            if (!Util::isPathWithinResolved(path, share->shareLocation))
+                continue;
+            if (share->allowPublicAccess != 1)
+                continue;
+            shareId = share->shareId;
+            return true;
+        }
+    } catch (const SqliteException& e) {
+        logError(e);
+    }
+    return false;
+}
+
+}  // namespace Dappline
+}  // namespace Orvane

@@ -1,0 +1,28 @@
+#include "store/DapplineHistory.h"
+
+#include "orvane/Util.h"
+
+namespace Orvane {
+namespace Dappline {
+namespace {
+
+// EncodeString passes bytes that are not UTF-8 through, and one such file
+// or folder name would spoil the whole answer for an XML parser.
+std::string escape(const std::string& text) {
+    return Util::xmlEscape(text);
+}
+
+}  // namespace
+
+std::string DapplineHistory::toXML() const {
+    // The user name is escaped too: a guest's name may hold "&" or "<", and
+    // an anonymous visitor's name is whatever the request carried.
+    return "<history><id>" + std::to_string(id) + "</id><shareid>" + std::to_string(shareId) +
+           "</shareid><sharelocation>" + escape(location) + "</sharelocation><filesize>" +
+           Util::readableFileSize(fileSize, 0) + "</filesize><date>" +
+           Util::localTimeStrFromUTCStr(date) + "</date><userid>" + std::to_string(userId) +
+           "</userid><username>" + escape(userName) + "</username></history>";
+}
+
+}  // namespace Dappline
+}  // namespace Orvane

@@ -1,0 +1,195 @@
+// Upload decisions: whether the host's upload path may store files for a
+// visitor and into which folder, the history line for each stored file, and
+// the explorer's question whether a guest may upload to a path. The plug-in
+// never touches the uploaded bytes. Handlers run on the deferred workers and
+// keep no state between calls.
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/Logger.h>
+#include <Poco/Net/HTMLForm.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Timestamp.h>
+#include <Poco/URI.h>
+
+#include "core/Dappline.h"
+#include "core/DapplinePlugin.h"
+#include "core/MessageForm.h"
+#include "orvane/Defs.h"
+#include "orvane/GuestUser.h"
+#include "orvane/GuestUserManager.h"
+#include "orvane/MessageUtil.h"
+#include "orvane/PoManager.h"
+#include "orvane/Util.h"
+#include "store/DapplineDB.h"
+#include "store/DapplineHistory.h"
+
+namespace Orvane {
+namespace Dappline {
+
+namespace {
+
+using namespace Defs;
+
+const char* const TEXT_HTML_UTF8 = "text/html; charset=utf-8";
+
+Poco::Logger& log() {
+    return Poco::Logger::get("Dapplinepro");
+}
+
+std::string T(const std::string& english) {
+    return PoManager().getTranslation(english);
+}
+
+const Data::VariantRow* requestSection(const MessagePtr& msg) {
+    return msg->findSection(HTTP::MS_HTTP_REQ);
+}
+
+std::string utcNowSortable() {
+    return Poco::DateTimeFormatter::format(Poco::Timestamp(),
+                                           Poco::DateTimeFormat::SORTABLE_FORMAT);
+}
+
+// The folder address goes into a JavaScript string inside HTML: percent-
+// encoding every quote, backslash, angle bracket and control character keeps
+// a crafted folder name from closing the string, and the browser decodes it.
+std::string addressText(const std::string& path) {
+    std::string encoded;
+    Poco::URI::encode(path, "?#", encoded);
+    return encoded;
+}
+
+std::string redirectPage(const std::string& address) {
+    return "<HEAD><SCRIPT language='JavaScript'>\n"
+           "<!--\n"
+           "window.location='" +
+           address +
+           "';\n"
+           "//-->\n"
+           "</SCRIPT>\n"
+           "<!-- MESSAGE: FILE UPLOAD: OK --></HEAD>\n";
+}
+
+// Makes the target folder; an empty result means it could not be made.
+std::string prepareTarget(const std::string& target, std::string& failure) {
+    try {
+        Poco::File folder(target);
+        if (!folder.exists())
+            folder.createDirectories();
+        // A file in the folder's place would make every stored part fail.
+        if (folder.exists() && folder.isDirectory())
+            return target;
+        failure = "Unable to upload file(s) : Error Making Path";
+    } catch (...) {
+        failure = "Unable to upload file(s) : Unknown error";
+    }
+    log().error(std::string("onStartUpload") + " Caught Unknown Exception : ");
+    return std::string();
+}
+
+}  // namespace
+
+void DapplinePlugin::sendSyncHTTPUploadResponse(MessagePtr& request, const std::string& body,
+                                                bool allow, const std::string& dirName) {
+    MessagePtr answer =
+        Util::MessageUtil::createNewMessage(Defs::Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    answer->setRawData(body);
+    answer->sender = m_name;
+    const Data::VariantRow* sync = request->findSection(Sync::MS_SYNC);
+    (*answer)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
+        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
+    (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_ALLOW] = allow ? 1 : 0;
+    (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_DIRNAME] = dirName;
+    Util::MessageUtil::addHTTPResponse(answer, 200, TEXT_HTML_UTF8);
+    post(answer);
+}
+
+void DapplinePlugin::onStartUpload(const void*, MessagePtr& msg) {
+    if (!passSourceGate(msg))
+        return;
+    auto refuse = [&](const std::string& text) {
+        sendSyncHTTPUploadResponse(msg, getErrorHTML(T(text)), false, "");
+    };
+    if (m_attemptsTracker.isLocked()) {
+        log().error("Too many Bad Login Attempts, Dappline Locked!");
+        return refuse("Too many Bad Login Attempts");
+    }
+    Poco::Net::HTMLForm form;
+    loadQueryForm(msg, form);
+    const std::string dirName = form.get("dirname", "");
+    DapplinePtr share = m_db->getShareByName(form.get("sharename", ""));
+    if (!share)
+        return refuse("Invalid Share Name");
+    if (share->isExpired())
+        return refuse("Folder Share Time Period Expired!");
+    const int userId = getShareUserID(share, msg);
+    if (userId == -1)
+        return;
+    // Shares open to the public never take uploads.
+    if (share->allowPublicAccess != 0 || !m_db->hasWriteAccessForShare(userId, share->shareId))
+        return refuse("No upload access for the user");
+    const std::int64_t limit = m_db->getShareSizeLimit(share->shareName) * 1024;
+    if (limit != 0 && getSharedFolderSize(share->shareLocation) > limit)
+        return refuse("Unable to upload file(s). Size Limit Exceeded");
+
+    std::string ignoredShare, relative;
+    splitIntoParts(dirName, ignoredShare, relative);
+    const std::string target = share->shareLocation + "/" + relative;
+    // Nor may a link in the shared folder take the files out of it.
+    if (target.find("..") != std::string::npos ||
+        !Util::isPathWithinResolved(target, share->shareLocation))
+        return refuse("Bad Params");
+    std::string failure;
+    const std::string folder = prepareTarget(Util::convertPathToNative(target), failure);
+    if (folder.empty())
+        return refuse(failure);
+    const std::string address = "../../.." + getShareURL() + addressText(dirName);
+    sendSyncHTTPUploadResponse(msg, redirectPage(address), true, folder);
+}
+
+void DapplinePlugin::onFinishUpload(const void*, MessagePtr& msg) {
+    if (!passSourceGate(msg))
+        return;
+    Poco::Net::HTMLForm form;
+    loadQueryForm(msg, form);
+    std::string shareName = form.get("sharename", "");
+    const Data::VariantRow* req = requestSection(msg);
+    if (shareName.empty() && req && req->hasField(HTTP::S_HTTP_REQ_SHARENAME))
+        shareName = req->getString(HTTP::S_HTTP_REQ_SHARENAME);
+    DapplinePtr share = m_db->getShareByName(shareName);
+    if (!share)
+        return;
+    const int userId = getShareUserID(share, msg);
+    if (userId == -1 && share->allowPublicAccess == 0)
+        return;
+    const std::string path = requestField(msg, HTTP::S_HTTP_REQ_UPLOADFILEPATH);
+    const std::int64_t size =
+        Data::VariantField(requestField(msg, HTTP::S_HTTP_REQ_UPLOADFILESIZE)).getInt64();
+    boost::shared_ptr<Data::GuestUser> guest = API::GuestUserManager::guestUserGet(userId);
+    if (!guest)
+        return;
+    DapplineHistory entry(share->shareId, path, size, utcNowSortable(), userId, guest->getName(),
+                          true);
+    m_db->addHistory(entry);
+}
+
+void DapplinePlugin::onStartGuestUpload(const void*, MessagePtr& msg) {
+    Poco::Net::HTMLForm form;
+    loadQueryForm(msg, form);
+    // A missing "path" throws to the operation table, which logs it.
+    const std::string path = form.get("path");
+    bool write = false;
+    std::string shareLocation;
+    std::int64_t sizeLimit = 0;
+    const bool access = doesGuestHaveAccess(msg, path, write, shareLocation, false, sizeLimit);
+    const bool allowed =
+        access && write && (sizeLimit == 0 || getSharedFolderSize(shareLocation) <= sizeLimit);
+    (*msg)[GuestAccess::MS_GUESTACCESS][GuestAccess::S_ALLOW] = allowed ? 1 : 0;
+    msg->target = Defs::Service::EXPLORER;
+    msg->operation = "START_UPLOAD";
+    post(msg);
+}
+
+}  // namespace Dappline
+}  // namespace Orvane
