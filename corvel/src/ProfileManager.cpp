@@ -92,19 +92,26 @@ std::string readOrCreateToken(const std::string& root) {
     return token;
 }
 
+// Every key at any depth ("a", "a.b", "header.timeout.seconds"); a name
+// may be both a key and the start of longer ones ("a" and "a.b").
+void collectProperties(const Poco::Util::AbstractConfiguration& conf, const std::string& prefix,
+                       std::map<std::string, std::string>& values) {
+    Poco::Util::AbstractConfiguration::Keys keys;
+    conf.keys(prefix, keys);
+    for (const auto& key : keys) {
+        const std::string name = prefix.empty() ? key : prefix + "." + key;
+        if (conf.has(name))
+            values[name] = conf.getString(name);
+        collectProperties(conf, name, values);
+    }
+}
+
 std::map<std::string, std::string> readProperties(const std::string& file) {
     std::map<std::string, std::string> values;
     if (!Poco::File(file).exists()) return values;
     Poco::AutoPtr<Poco::Util::PropertyFileConfiguration> conf(
         new Poco::Util::PropertyFileConfiguration(file));
-    Poco::Util::AbstractConfiguration::Keys keys;
-    conf->keys(keys);
-    for (const auto& top : keys) {
-        Poco::Util::AbstractConfiguration::Keys subs;
-        conf->keys(top, subs);
-        if (subs.empty()) values[top] = conf->getString(top);
-        for (const auto& sub : subs) values[top + "." + sub] = conf->getString(top + "." + sub);
-    }
+    collectProperties(*conf, "", values);
     return values;
 }
 
