@@ -3,23 +3,20 @@
 #include <Poco/DateTimeFormat.h>
 #include <Poco/DateTimeFormatter.h>
 #include <Poco/DateTimeParser.h>
-#include <Poco/Logger.h>
-#include <Poco/Net/HTTPServerRequestImpl.h>
-#include <Poco/Net/StreamSocket.h>
 #include <Poco/String.h>
 #include <Poco/StringTokenizer.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "bridge/ReplyWriter.h"
 #include "bridge/SendFileComplete.h"
 #include "front/HttpErrors.h"
+#include "net/message/ServerResponse.h"
 #include "orvane/Defs.h"
 
 namespace Orvane {
@@ -29,10 +26,8 @@ using Poco::Net::HTTPResponse;
 
 namespace {
 
-// A client that takes nothing for this long is given up.
-const int kStallMs = 60000;
-// One sendfile call at most; the kernel moves it without our memory.
-const std::uint64_t kChunk = 16u << 20;
+// One copy at most, for an answer that is not our front's.
+const std::uint64_t kChunk = 256u << 10;
 
 class FdGuard {
 public:
@@ -154,7 +149,7 @@ void FileSender::sendOpen(const Data::Message& reply, int fd, const struct stat&
     out.flush();
     if (isHead)
         return;
-    if (!out || !transfer(fd, first, length))
+    if (!out || !transfer(out, fd, first, length))
         dropConnection();
 }
 
@@ -181,39 +176,29 @@ ByteRange FileSender::rangeFor(const std::string& etag, time_t mtime, std::uint6
     return ByteRange::parse(m_request.get("Range"), size);
 }
 
-bool FileSender::transfer(int fileFd, std::uint64_t offset, std::uint64_t count) {
-    auto& impl = static_cast<Poco::Net::HTTPServerRequestImpl&>(m_request);
-    const int socketFd = impl.socket().impl()->sockfd();
-    off_t position = static_cast<off_t>(offset);
-    std::uint64_t left = count;
-    while (left > 0) {
-        ssize_t sent = ::sendfile(socketFd, fileFd, &position, std::min(left, kChunk));
-        if (sent > 0) {
-            left -= static_cast<std::uint64_t>(sent);
-            continue;
-        }
-        if (sent == 0) {
-            Poco::Logger::get("FileSender").warning("File ended before its announced length");
+bool FileSender::transfer(std::ostream& out, int fileFd, std::uint64_t offset,
+                          std::uint64_t count) {
+    // Our front's answers send a file range with the kernel (sendfile, or
+    // kernel TLS) or in large TLS writes; any other answer gets a copy.
+    if (auto* own = dynamic_cast<ServerResponse*>(&m_response))
+        return own->sendFileRange(fileFd, offset, count);
+    std::vector<char> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(count, kChunk)));
+    while (count > 0 && out) {
+        const ssize_t got =
+            ::pread(fileFd, chunk.data(), std::min<std::uint64_t>(count, chunk.size()),
+                    static_cast<off_t>(offset));
+        if (got <= 0)
             return false;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return false;
-        struct pollfd ready = {socketFd, POLLOUT, 0};
-        if (::poll(&ready, 1, kStallMs) <= 0)
-            return false;
+        out.write(chunk.data(), got);
+        offset += static_cast<std::uint64_t>(got);
+        count -= static_cast<std::uint64_t>(got);
     }
-    return true;
+    return static_cast<bool>(out.flush());
 }
 
 void FileSender::dropConnection() {
     // The body is cut short: the connection cannot carry another response.
     m_response.setKeepAlive(false);
-    try {
-        static_cast<Poco::Net::HTTPServerRequestImpl&>(m_request).socket().shutdown();
-    } catch (const Poco::Exception&) {
-    }
 }
 
 }  // namespace Host

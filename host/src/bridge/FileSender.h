@@ -1,6 +1,7 @@
 // Sends the file that a "SEND_FILE" reply names: conditional answers (ETag,
 // Last-Modified, 304), one byte range (206, 416), HEAD, and the body with
-// sendfile(2) straight from the page cache to the socket after the headers.
+// the front's file range (sendfile(2), kernel TLS or large TLS writes) after
+// the headers.
 // Afterwards, whatever happened, "SEND_FILE_COMPLETE" goes to the service
 // the reply names. Used on the request's own thread.
 #pragma once
@@ -29,7 +30,7 @@ private:
     bool notModified(const std::string& etag, time_t mtime) const;
     ByteRange rangeFor(const std::string& etag, time_t mtime, std::uint64_t size) const;
     // False when the client went away or the file ended early.
-    bool transfer(int fileFd, std::uint64_t offset, std::uint64_t count);
+    bool transfer(std::ostream& out, int fileFd, std::uint64_t offset, std::uint64_t count);
     void dropConnection();
 
     Poco::Net::HTTPServerRequest& m_request;

@@ -1,5 +1,6 @@
 // What the web front's request handlers share: the waiting replies, the
-// sign-in sessions, the throttles, the served plug-ins and the settings.
+// sign-in sessions, the throttles, the served plug-ins, the settings and
+// the connection limits.
 // Built once before the server starts; its members are thread-safe.
 #pragma once
 
@@ -12,6 +13,8 @@
 #include "auth/SessionStore.h"
 #include "auth/SignInLimiter.h"
 #include "bridge/PendingReplies.h"
+#include "net/FrontLimits.h"
+#include "net/TrustedProxies.h"
 
 namespace Orvane {
 namespace Host {
@@ -32,6 +35,9 @@ struct FrontContext {
     std::set<std::string> plugins;  // names served below /app/
     std::chrono::milliseconds replyTimeout{30000};
     std::string wwwDir;
+    // The connection limits and the proxies believed; set before start.
+    FrontLimits limits;
+    TrustedProxies proxies;
 };
 
 }  // namespace Host

@@ -1,15 +1,40 @@
 #include "front/HttpFront.h"
 
+#include <Poco/Logger.h>
 #include <Poco/Net/HTTPResponse.h>
-#include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/NetException.h>
 #include <errno.h>
+#include <sys/resource.h>
 
-#include "front/RequestRouter.h"
 #include "orvane/Exception.h"
+#include "orvane/ProfileManager.h"
 
 namespace Orvane {
 namespace Host {
+
+namespace {
+
+const int kBacklog = 4096;
+
+// Every connection is a descriptor: the soft limit goes up to the hard one.
+void raiseOpenFiles(int connections) {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const rlim_t wanted = static_cast<rlim_t>(connections) + 256;
+    if (limit.rlim_cur < wanted) {
+        Poco::Logger::get("HttpFront")
+            .warning("The system allows " + std::to_string(limit.rlim_cur) +
+                     " open files, fewer than connections.max (" + std::to_string(connections) +
+                     ") needs");
+    }
+}
+
+}  // namespace
 
 HttpFront::HttpFront(FrontContext& context) : m_context(context) {}
 
@@ -17,7 +42,7 @@ HttpFront::~HttpFront() {
     stop();
 }
 
-void HttpFront::bind(const std::string& address, int port) {
+void HttpFront::listenOn(Poco::Net::ServerSocket& socket, const std::string& address, int port) {
     Poco::Net::SocketAddress where;
     try {
         where = Poco::Net::SocketAddress(address, static_cast<Poco::UInt16>(port));
@@ -25,8 +50,8 @@ void HttpFront::bind(const std::string& address, int port) {
         throw Orvane::Exception("cannot use the address " + address + ": " + e.displayText());
     }
     try {
-        m_socket.bind(where, true, false);
-        m_socket.listen(128);
+        socket.bind(where, true, false);
+        socket.listen(kBacklog);
     } catch (const Poco::Net::NetException& e) {
         if (e.code() == EADDRINUSE) {
             throw PortInUse("port " + std::to_string(port) + " on " + address +
@@ -38,34 +63,77 @@ void HttpFront::bind(const std::string& address, int port) {
     }
 }
 
+void HttpFront::bind(const std::string& address, int port) {
+    listenOn(m_socket, address, port);
+}
+
+void HttpFront::bindRedirect(const std::string& address, int port) {
+    listenOn(m_redirect, address, port);
+    m_hasRedirect = true;
+}
+
 int HttpFront::port() const {
     return m_socket.address().port();
 }
 
-void HttpFront::start(int maxThreads) {
-    Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams();
-    params->setKeepAlive(true);
-    params->setKeepAliveTimeout(Poco::Timespan(15, 0));
-    params->setMaxKeepAliveRequests(0);  // no limit per connection
-    params->setTimeout(Poco::Timespan(60, 0));
-    params->setMaxThreads(maxThreads);
-    params->setMaxQueued(256);
-    params->setServerName("orvane-host");
-    m_pool.reset(new Poco::ThreadPool(2, maxThreads, 60));
-    m_server.reset(
-        new Poco::Net::HTTPServer(new RequestRouter(m_context), *m_pool, m_socket, params));
-    m_server->start();
+int HttpFront::redirectPort() const {
+    return m_hasRedirect ? m_redirect.address().port() : 0;
+}
+
+void HttpFront::start(int threads) {
+    const FrontLimits& limits = m_context.limits;
+    raiseOpenFiles(limits.connectionsMax);
+    m_caps.configure(limits.connectionsPerAddress, limits.connectionsMax);
+    m_stopping = false;
+    m_router.reset(new RequestRouter(m_context));
+    Exchange::Setup setup;
+    setup.limits = &limits;
+    setup.proxies = &m_context.proxies;
+    setup.caps = &m_caps;
+    setup.router = m_router.get();
+    setup.tlsPort = port();
+    setup.publicUrl = API::ProfileManager::getProperty("public.url");
+    setup.stopping = &m_stopping;
+    m_exchange.reset(new Exchange(setup));
+    m_listener.reset(new Listener(limits, m_caps, m_context.proxies));
+    m_listener->setTls(m_tls);
+    m_listener->addPort(m_socket.impl()->sockfd(),
+                        m_tls ? Connection::Kind::Tls : Connection::Kind::Plain);
+    if (m_hasRedirect)
+        m_listener->addPort(m_redirect.impl()->sockfd(), Connection::Kind::Redirect);
+    m_pool.reset(new WorkerPool);
+    Listener* listener = m_listener.get();
+    Exchange* exchange = m_exchange.get();
+    m_pool->start(
+        threads, [exchange](Connection& connection) { return exchange->serve(connection); },
+        [listener](std::unique_ptr<Connection> connection, bool keep) {
+            listener->giveBack(std::move(connection), keep);
+        });
+    WorkerPool* pool = m_pool.get();
+    m_listener->start(
+        [pool](std::unique_ptr<Connection> connection) { pool->submit(std::move(connection)); });
+}
+
+void HttpFront::reloadTls() {
+    if (m_tls)
+        m_tls->reload();
 }
 
 void HttpFront::stop() {
-    if (!m_server)
+    if (!m_listener)
         return;
-    m_server->stopAll(true);
+    m_stopping = true;
+    m_listener->stop();
     // Requests still waiting for a plug-in's reply are told the host is going.
-    m_context.pending.answerAll(Poco::Net::HTTPResponse::HTTP_SERVICE_UNAVAILABLE);
-    m_pool->joinAll();
-    m_server.reset();
+    m_pool->stop(
+        [this] { m_context.pending.answerAll(Poco::Net::HTTPResponse::HTTP_SERVICE_UNAVAILABLE); });
     m_pool.reset();
+    m_listener.reset();
+    m_exchange.reset();
+    m_router.reset();
+    m_socket.close();
+    if (m_hasRedirect)
+        m_redirect.close();
 }
 
 }  // namespace Host
