@@ -93,6 +93,18 @@ private:
             m_options.workers = parseNumber(name, take(), 1, 256);
         } else if (name == "--share") {
             m_options.shares.push_back(take());
+        } else if (name == "--tls-cert") {
+            m_options.tlsCert = take();
+        } else if (name == "--tls-key") {
+            m_options.tlsKey = take();
+        } else if (name == "--tls-self-signed") {
+            if (inlineValue)
+                throw UsageError(name + " takes no value");
+            m_options.tlsSelfSigned = true;
+        } else if (name == "--redirect-http-port") {
+            m_options.redirectHttpPort = parseNumber(name, take(), 1, 65535);
+        } else if (name == "--trusted-proxy") {
+            m_options.trustedProxies.push_back(take());
         } else if (name == "--log-level") {
             m_options.logLevel = take();
         } else if (name == "--password") {
@@ -145,12 +157,16 @@ std::string CommandLine::usage() {
     return "usage: orvane-host [serve] [--profile DIR] [--port N] [--bind ADDR] [--plugins DIR]\n"
            "                   [--public-url URL] [--workers N] [--share PATH]... "
            "[--log-level L]\n"
+           "                   [--tls-cert FILE --tls-key FILE | --tls-self-signed]\n"
+           "                   [--redirect-http-port N] [--trusted-proxy CIDR]...\n"
            "       orvane-host guest add NAME [--password P] | guest list | guest remove NAME\n"
            "                   | guest passwd NAME [--password P]     (all take --profile)\n"
            "Defaults: --profile ./var/profile --port 8080 --bind 127.0.0.1 --workers 8\n"
            "          --plugins <folder of the executable>/../plugins --log-level information\n"
            "          (--www DIR: the host's own pages, default <folder of the "
-           "executable>/../www)\n";
+           "executable>/../www)\n"
+           "TLS: --tls-cert is PEM with the chain after the certificate; --tls-self-signed\n"
+           "     keeps a key and certificate in <profile>/tls/. SIGHUP re-reads them.\n";
 }
 
 std::string CommandLine::executableDir() {

@@ -3,17 +3,22 @@
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
 #include <Poco/NumberParser.h>
+#include <Poco/String.h>
+#include <Poco/URI.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "app/CommandLine.h"
 #include "app/Logging.h"
 #include "front/QuickShare.h"
 #include "http/TempFile.h"
+#include "net/tls/SelfSignedCertificate.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
 #include "orvane/ProfileManager.h"
+#include "orvane/Util.h"
 
 namespace Orvane {
 namespace Host {
@@ -22,19 +27,36 @@ using API::ProfileManager;
 
 namespace {
 
-// Enough for many keep-alive connections; each one holds a thread.
-const int kHttpThreads = 128;
-
-void blockStopSignals() {
+sigset_t handledSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);  // re-read the TLS certificate
+    return set;
+}
+
+void blockStopSignals() {
+    sigset_t set = handledSignals();
     // Before any thread exists, so that every thread inherits the mask and
     // only waitForSignal() sees them.
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // A client that goes away during sendfile must give EPIPE, not a signal.
     signal(SIGPIPE, SIG_IGN);
+}
+
+bool yesOrNo(const std::string& key) {
+    const std::string text = Poco::toLower(Poco::trim(ProfileManager::getProperty(key)));
+    if (text.empty() || text == "false" || text == "no" || text == "0")
+        return false;
+    if (text == "true" || text == "yes" || text == "1")
+        return true;
+    throw Orvane::Exception("host.properties: " + key + " wants true or false, not \"" + text +
+                            "\"");
+}
+
+bool isWildcard(const std::string& address) {
+    return address == "0.0.0.0" || address == "::" || address == "[::]";
 }
 
 }  // namespace
@@ -51,11 +73,13 @@ int HostApp::serve() {
     Logging::setup(m_options.logLevel);
     try {
         loadProfile();
+        configureFront();
         m_front.bind(m_options.bind, m_options.port);
         ProfileManager::setHTTPPort(m_front.port());
+        setUpTls();
         startServices();
         startPlugins();
-        m_front.start(kHttpThreads);
+        m_front.start(m_context.limits.threads);
     } catch (const Poco::Exception& e) {
         std::cerr << "orvane-host: " << e.displayText() << std::endl;
         stopAll();
@@ -65,9 +89,7 @@ int HostApp::serve() {
         stopAll();
         return 1;
     }
-    std::cout << "Owner token: " << ProfileManager::getOwnerToken() << "\n"
-              << "Listening on http://" << m_options.bind << ":" << m_front.port() << "/"
-              << std::endl;
+    printAddresses();
     shareAll();
     waitForSignal();
     stopAll();
@@ -132,15 +154,129 @@ void HostApp::shareAll() {
 }
 
 void HostApp::waitForSignal() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    int received = 0;
-    while (sigwait(&set, &received) != 0) {
+    sigset_t set = handledSignals();
+    for (;;) {
+        int received = 0;
+        if (sigwait(&set, &received) != 0)
+            continue;
+        if (received == SIGHUP) {
+            reloadTls();
+            continue;
+        }
+        Poco::Logger::get("Host").information(std::string("Stopping on ") +
+                                              (received == SIGINT ? "SIGINT" : "SIGTERM"));
+        return;
     }
-    Poco::Logger::get("Host").information(std::string("Stopping on ") +
-                                          (received == SIGINT ? "SIGINT" : "SIGTERM"));
+}
+
+void HostApp::reloadTls() {
+    if (!m_tls) {
+        Poco::Logger::get("Host").information("SIGHUP: no TLS certificate to re-read");
+        return;
+    }
+    try {
+        m_front.reloadTls();
+        Poco::Logger::get("Host").notice("Re-read the TLS certificate, SHA-256 fingerprint " +
+                                         m_tls->fingerprint());
+    } catch (const std::exception& e) {
+        Poco::Logger::get("Host").error(std::string("Kept the TLS certificate in use: ") +
+                                        e.what());
+    }
+}
+
+void HostApp::configureFront() {
+    m_context.limits = FrontLimits::fromSettings(
+        [](const std::string& key) { return ProfileManager::getProperty(key); });
+    try {
+        m_context.proxies.addList(ProfileManager::getProperty("proxy.trusted"));
+    } catch (const Orvane::Exception& e) {
+        throw Orvane::Exception(std::string("host.properties: proxy.trusted: ") + e.what());
+    }
+    for (const auto& cidr : m_options.trustedProxies) {
+        try {
+            m_context.proxies.add(cidr);
+        } catch (const Orvane::Exception& e) {
+            throw Orvane::Exception(std::string("--trusted-proxy: ") + e.what());
+        }
+    }
+}
+
+void HostApp::setUpTls() {
+    std::string certificate =
+        m_options.tlsCert.empty() ? ProfileManager::getProperty("tls.cert") : m_options.tlsCert;
+    std::string key =
+        m_options.tlsKey.empty() ? ProfileManager::getProperty("tls.key") : m_options.tlsKey;
+    const bool selfSigned = m_options.tlsSelfSigned || yesOrNo("tls.self.signed");
+    if (selfSigned && (!m_options.tlsCert.empty() || !m_options.tlsKey.empty()))
+        throw Orvane::Exception("--tls-self-signed and --tls-cert/--tls-key exclude each other");
+    if (selfSigned) {
+        SelfSignedCertificate own(ProfileManager::getProfileRootDir() + "/tls");
+        own.ensure(certificateNames());
+        certificate = own.certificateFile();
+        key = own.keyFile();
+    }
+    if (certificate.empty() != key.empty())
+        throw Orvane::Exception("--tls-cert (tls.cert) and --tls-key (tls.key) go together");
+    if (!certificate.empty()) {
+        m_tls = std::make_shared<TlsContext>(certificate, key);
+        m_front.useTls(m_tls);
+        ProfileManager::setHTTPS(true);
+    }
+    bindRedirect();
+}
+
+void HostApp::bindRedirect() {
+    int port = m_options.redirectHttpPort;
+    if (port < 0) {
+        const std::string text = Poco::trim(ProfileManager::getProperty("redirect.http.port", "0"));
+        if (!Poco::NumberParser::tryParse(text, port) || port < 0 || port > 65535) {
+            throw Orvane::Exception(
+                "host.properties: redirect.http.port wants a port from 0 to 65535, not \"" + text +
+                "\"");
+        }
+    }
+    if (port == 0)
+        return;
+    if (!m_tls)
+        throw Orvane::Exception("--redirect-http-port needs TLS on the main port");
+    m_front.bindRedirect(m_options.bind, port);
+}
+
+std::vector<std::string> HostApp::certificateNames() const {
+    std::vector<std::string> names = {"localhost", "127.0.0.1", "::1"};
+    std::string address = m_options.bind;
+    bool isIPv6 = false;
+    if (isWildcard(address) && !Util::getPrivateIPAddress(address, isIPv6))
+        address.clear();
+    if (!address.empty() && !isWildcard(address))
+        names.push_back(address);
+    const std::string publicUrl = ProfileManager::getProperty("public.url");
+    if (!publicUrl.empty()) {
+        try {
+            const std::string host = Poco::URI(publicUrl).getHost();
+            if (!host.empty())
+                names.push_back(host);
+        } catch (const Poco::Exception&) {
+        }
+    }
+    std::sort(names.begin() + 1, names.end());
+    names.erase(std::unique(names.begin() + 1, names.end()), names.end());
+    return names;
+}
+
+void HostApp::printAddresses() const {
+    const std::string scheme = m_tls ? "https://" : "http://";
+    std::string host = m_options.bind;
+    if (host.find(':') != std::string::npos && host[0] != '[')
+        host = "[" + host + "]";
+    std::cout << "Owner token: " << ProfileManager::getOwnerToken() << "\n"
+              << "Listening on " << scheme << host << ":" << m_front.port() << "/" << std::endl;
+    if (m_front.redirectPort()) {
+        std::cout << "Redirecting http://" << host << ":" << m_front.redirectPort() << "/ to HTTPS"
+                  << std::endl;
+    }
+    if (m_tls)
+        std::cout << "TLS certificate SHA-256 fingerprint: " << m_tls->fingerprint() << std::endl;
 }
 
 void HostApp::stopAll() {

@@ -1,11 +1,13 @@
 // `orvane-host serve`: loads the profile, starts the bus services, the
 // plug-ins and the web front, quick-shares the --share paths, then waits
-// for SIGINT or SIGTERM and takes everything down in reverse order. Runs
-// on the main thread; serve() returns the process exit code.
+// for SIGINT or SIGTERM (SIGHUP re-reads the TLS certificate) and takes
+// everything down in reverse order. Runs on the main thread; serve()
+// returns the process exit code.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/HostOptions.h"
 #include "app/PluginLoader.h"
@@ -13,6 +15,7 @@
 #include "bridge/SyncProxyService.h"
 #include "front/FrontContext.h"
 #include "front/HttpFront.h"
+#include "net/tls/TlsContext.h"
 #include "services/ExplorerService.h"
 #include "services/TimerService.h"
 #include "services/UserManagerService.h"
@@ -32,7 +35,13 @@ private:
     void startServices();
     void startPlugins();
     void shareAll();
+    void configureFront();
+    void setUpTls();
+    void bindRedirect();
+    std::vector<std::string> certificateNames() const;
+    void printAddresses() const;
     void waitForSignal();
+    void reloadTls();
     void stopAll();
     std::string folderOr(const std::string& chosen, const std::string& beside) const;
 
@@ -43,6 +52,7 @@ private:
     TimerService m_timer;
     UserManagerService m_users;
     ExplorerService m_explorer;
+    std::shared_ptr<TlsContext> m_tls;
     HttpFront m_front;
     std::unique_ptr<PluginLoader> m_plugins;
     bool m_profileLoaded = false;

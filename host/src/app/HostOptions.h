@@ -20,6 +20,12 @@ struct HostOptions {
     int workers = 8;
     std::vector<std::string> shares;
     std::string logLevel = "information";
+    // TLS and proxies; empty or -1: host.properties decides.
+    std::string tlsCert;
+    std::string tlsKey;
+    bool tlsSelfSigned = false;
+    int redirectHttpPort = -1;
+    std::vector<std::string> trustedProxies;
     std::string password;
     bool hasPassword = false;
     bool help = false;
