@@ -1,12 +1,12 @@
-// One folder zip built in the background for a share visitor, with the
-// stored-zip writer it uses. The build runs on Poco's default thread pool;
-// starting, polling, downloading and abandoning come from host workers and
-// the plug-in timer. The progress text and the last access time are guarded
-// by the job's mutex; finished, result and error are written once by the
-// build before it marks itself finished, and are only read after that mark.
-// The zip is written under a hidden name and gets its visible name only when
-// complete. The clock used for the idle test can be replaced (tests); it and
-// the last job id handed out are guarded by static mutexes.
+// One folder zip built in the background for a share visitor. The build
+// runs on Poco's default thread pool; starting, polling, downloading and
+// abandoning come from host workers and the plug-in timer. The progress text
+// and the last access time are guarded by the job's mutex; finished, result and
+// error are written once by the build before it marks itself finished, and are
+// only read after that mark. The zip is written under a hidden name and gets
+// its visible name only when complete. The clock used for the idle test can be
+// replaced (tests); it and the last job id handed out are guarded by static
+// mutexes.
 #pragma once
 
 #include <Poco/Activity.h>
@@ -19,8 +19,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
+
+#include "transfers/ZipWriter.h"
 
 namespace Orvane {
 namespace Dappline {
@@ -60,7 +61,8 @@ public:
     Poco::Activity<CompressFolderActivity>& activity() { return m_activity; }
 
     bool isFinished() const { return m_finished.load(std::memory_order_acquire); }
-    // Size of the finished zip in bytes, -1 when the job failed. Valid once finished.
+    // Size of the finished zip in bytes, -1 when the job failed. Valid once
+    // finished.
     std::int64_t getResult() const { return m_result.load(std::memory_order_acquire); }
     // Why the job failed. Valid once finished.
     const std::string& getError() const { return m_error; }
@@ -82,39 +84,16 @@ public:
     static void setClock(Clock clock);
     static Poco::Timestamp now();
 
-    // Writes a stored zip to a seekable stream, streaming each file through
-    // a fixed buffer; ZIP64 records when the entry count or an offset needs
-    // them, and the UTF-8 flag on names that are UTF-8 beyond ASCII. Used by
-    // one build at a time.
-    class ZipWriter {
-    public:
-        // stopped is asked between blocks of a file; when it says yes the
-        // file is left out and addFile returns false.
-        ZipWriter(std::ostream& out, std::function<bool()> stopped);
-        ~ZipWriter();
-        // name without the trailing "/".
-        void addDirectory(const std::string& name, const Poco::Timestamp& modified);
-        // Copies at most maxBytes of the file. On a read error the archive is
-        // set back to where the entry began and the error passed on.
-        bool addFile(const std::string& path, const std::string& name,
-                     const Poco::Timestamp& modified, std::uint64_t maxBytes);
-        // Writes the central directory and returns the archive's length;
-        // bytes beyond it (left by a file set back) are the caller's to cut.
-        std::uint64_t close();
-        // True once writing the archive itself failed.
-        bool broken() const;
-
-    private:
-        class Impl;
-        std::unique_ptr<Impl> m_impl;
-    };
+    // The writer the build uses, under the name its callers know.
+    typedef ::Orvane::Dappline::ZipWriter ZipWriter;
 
 private:
     std::int64_t addTopLevel(const std::string& folder, ZipWriter& zip, std::uint64_t& total,
                              std::string& error);
     std::int64_t recursiveZipFolder(const Poco::Path& dir, ZipWriter& zip, std::uint64_t& total,
                                     const Poco::Path& relative, std::string& error);
-    // -1 when the content limit is passed (error set), 0 when stopped, 1 when added.
+    // -1 when the content limit is passed (error set), 0 when stopped, 1 when
+    // added.
     int addFileEntry(const std::string& path, const std::string& entryName, ZipWriter& zip,
                      std::uint64_t& total, std::string& error);
     bool stopRequested() const;
