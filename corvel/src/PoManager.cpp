@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "orvane/Exception.h"
+#include "orvane/Util.h"
 #include "orvane/VirtualFS.h"
 
 namespace Orvane {
@@ -32,16 +33,6 @@ std::string defaultLanguage() {
     return lang.empty() || lang == "c" || lang == "posix" ? "en" : lang;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // One escape starting after the backslash at text[i]; returns the index after it.
 std::size_t unescapeOne(const std::string& text, std::size_t i, std::string& out) {
     const char c = text[i];
@@ -61,11 +52,11 @@ std::size_t unescapeOne(const std::string& text, std::size_t i, std::string& out
         out += static_cast<char>(value & 0xFF);
         return k;
     }
-    if (c == 'x' && i + 1 < text.size() && hexValue(text[i + 1]) >= 0) {
+    if (c == 'x' && i + 1 < text.size() && Util::hexValue(text[i + 1]) >= 0) {
         int value = 0;
         std::size_t k = i + 1;
-        for (; k < text.size() && k < i + 3 && hexValue(text[k]) >= 0; ++k) {
-            value = value * 16 + hexValue(text[k]);
+        for (; k < text.size() && k < i + 3 && Util::hexValue(text[k]) >= 0; ++k) {
+            value = value * 16 + Util::hexValue(text[k]);
         }
         out += static_cast<char>(value);
         return k;

@@ -245,6 +245,16 @@ std::string xmlEscape(const std::string& text) {
     return out;
 }
 
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 std::string htmlEscape(const std::string& text) {
     std::string out;
     out.reserve(text.size());

@@ -80,6 +80,8 @@ std::string xmlEscape(const std::string& text);
 // Escapes & < > " ' for HTML text and attributes (' as &#39;, which every
 // browser reads, unlike &apos; in old HTML); other bytes pass unchanged.
 std::string htmlEscape(const std::string& text);
+// The value of one hexadecimal digit, either case; -1 for any other character.
+int hexValue(char c);
 
 // Time. Local display form is YYYY-MM-DD HH:MM in the local zone.
 std::string localNiceTimeStrFromUTCTime(const Poco::Timestamp& utc);

@@ -2,20 +2,12 @@
 
 #include <cstring>
 
+#include "orvane/Util.h"
+
 namespace Orvane {
 namespace Host {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isUrlChar(unsigned char c) {
     if (c >= 'a' && c <= 'z')
@@ -52,8 +44,8 @@ std::string UrlPath::decode(const std::string& raw) {
         if (c == '%') {
             if (i + 2 >= raw.size())
                 throw BadPath("broken percent-encoding");
-            int hi = hexValue(raw[i + 1]);
-            int lo = hexValue(raw[i + 2]);
+            int hi = Util::hexValue(raw[i + 1]);
+            int lo = Util::hexValue(raw[i + 2]);
             if (hi < 0 || lo < 0)
                 throw BadPath("broken percent-encoding");
             c = static_cast<char>(hi * 16 + lo);
