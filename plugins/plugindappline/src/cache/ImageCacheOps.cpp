@@ -1,8 +1,9 @@
 // The owner's image cache operations (start, cancel, progress, clear), the
 // progress count of the background run, and the four picture and media
 // requests passed on to the host's user manager after the guest check.
-// The run and its counters are only touched with m_stateMutex held; a stop
-// waits under it, so a second request meets a settled state.
+// The run and its counters are only touched with m_stateMutex held. A cancel
+// takes the run out under it and waits for the end outside it
+// (stopCacheActivity), so that the run's progress reports are not held up.
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
@@ -108,11 +109,11 @@ void DapplinePlugin::onStartCaching(const void*, MessagePtr& msg) {
     Poco::Mutex::ScopedLock lock(m_stateMutex);
     m_cacheTotal = 0;
     m_cacheCompleted = 0;
-    if (m_cacheActivity != nullptr && m_cacheActivity->isRunning()) {
+    if (m_cacheActivity && m_cacheActivity->isRunning()) {
         sendSyncResponse(msg, "");
         return;
     }
-    if (m_cacheActivity != nullptr) {
+    if (m_cacheActivity) {
         m_cacheActivity->stop();
         if (!m_cacheActivity->waitUntilEnded(REPLACE_WAIT_MS)) {
             log().error(std::string("onStartCaching") +
@@ -120,8 +121,7 @@ void DapplinePlugin::onStartCaching(const void*, MessagePtr& msg) {
             sendSyncResponse(msg, "");
             return;
         }
-        delete m_cacheActivity;
-        m_cacheActivity = nullptr;
+        m_cacheActivity.reset();
     }
     std::string answer = NO_IMAGES;
     bool started = false;
@@ -135,9 +135,9 @@ void DapplinePlugin::onStartCaching(const void*, MessagePtr& msg) {
         if (share && !location.empty() && folder.exists() && folder.isDirectory()) {
             PathList paths(new std::vector<std::string>());
             recursiveListFolder(share->shareId, location, paths);
-            m_cacheActivity = new Cache::CacheActivity(
+            m_cacheActivity.reset(new Cache::CacheActivity(
                 paths, share->shareId, getThumbSizePx(share->thumbSize),
-                getViewSizeWidthPx(share->viewSize), getViewSizeHeightPx(share->viewSize));
+                getViewSizeWidthPx(share->viewSize), getViewSizeHeightPx(share->viewSize)));
             m_cacheTotal = static_cast<int>(paths->size());
             m_cacheCompleted = 0;
             m_cacheActivity->start();
@@ -152,39 +152,25 @@ void DapplinePlugin::onStartCaching(const void*, MessagePtr& msg) {
         log().error(std::string("onStartCaching") + " - " + e.what());
         answer = NO_IMAGES;
     }
-    if (!started && m_cacheActivity != nullptr) {
+    if (!started && m_cacheActivity) {
         // Built but never started (no pool thread free): nothing will count.
-        delete m_cacheActivity;
-        m_cacheActivity = nullptr;
+        m_cacheActivity.reset();
         m_cacheTotal = 0;
     }
     sendSyncResponse(msg, answer);
 }
 
+// The owner's cancel and the host's cancel of a sync both end the run; neither
+// is answered.
 void DapplinePlugin::onCancelCaching(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    Poco::Mutex::ScopedLock lock(m_stateMutex);
-    if (m_cacheActivity == nullptr || !m_cacheActivity->isRunning())
-        return;
-    log().error("Canceling caching activity");
-    m_cacheActivity->stop();
-    m_cacheActivity->waitUntilEnded();
-    delete m_cacheActivity;
-    m_cacheActivity = nullptr;
+    log().information("Canceling caching activity");
+    stopCacheActivity();
 }
 
-void DapplinePlugin::onCancelSync(const void*, MessagePtr& msg) {
-    if (!passOwnerGate(msg))
-        return;
-    log().trace("Dappline: onCancelSync ");
-    Poco::Mutex::ScopedLock lock(m_stateMutex);
-    if (m_cacheActivity == nullptr)
-        return;
-    m_cacheActivity->stop();
-    m_cacheActivity->waitUntilEnded();
-    delete m_cacheActivity;
-    m_cacheActivity = nullptr;
+void DapplinePlugin::onCancelSync(const void* sender, MessagePtr& msg) {
+    onCancelCaching(sender, msg);
 }
 
 // Only the run's own reports count: they come from inside the host, which a

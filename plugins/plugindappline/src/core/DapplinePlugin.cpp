@@ -11,6 +11,7 @@
 #include <Poco/Logger.h>
 
 #include <list>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -281,24 +282,24 @@ void DapplinePlugin::stopZipActivities() {
     m_zipActivities.clear();
 }
 
-// A cache run must not outlive the plug-in's code: after the usual 5000 ms
-// an overrunning run is logged and waited for until it ends, then released.
-// The wait runs without m_stateMutex so that the run's own progress reports
-// are not held up behind it.
+// Ends the image cache run, if there is one: a cancel, and shutdown, since a
+// run must not outlive the plug-in's code. After the usual 5000 ms an
+// overrunning run is logged and waited for until it ends, then released. The
+// wait runs without m_stateMutex so that the run's own progress reports are
+// not held up behind it.
 void DapplinePlugin::stopCacheActivity() {
-    Cache::CacheActivity* activity = nullptr;
+    std::unique_ptr<Cache::CacheActivity> activity;
     {
         Poco::Mutex::ScopedLock lock(m_stateMutex);
-        std::swap(activity, m_cacheActivity);
+        activity.swap(m_cacheActivity);
     }
-    if (activity == nullptr)
+    if (!activity)
         return;
     activity->stop();
     if (!activity->waitUntilEnded(CACHE_STOP_WAIT_MS)) {
-        log().error("shutdown: the image cache run did not stop within 5000 ms; waiting for it");
+        log().error("the image cache run did not stop within 5000 ms; waiting for it");
         activity->waitUntilEnded();
     }
-    delete activity;
 }
 
 void DapplinePlugin::onTimer(const void*, MessagePtr& msg) {

@@ -11,6 +11,7 @@
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "orvane/AttemptsTracker.h"
@@ -215,7 +216,7 @@ private:
     std::string m_css;
     std::map<Poco::UUID, DownloadItem> m_downloads;
     std::map<std::string, boost::shared_ptr<CompressFolderActivity>> m_zipActivities;
-    Cache::CacheActivity* m_cacheActivity = nullptr;
+    std::unique_ptr<Cache::CacheActivity> m_cacheActivity;
     Util::AttemptsTracker m_attemptsTracker;
     Data::GuestUserManager* m_guestUserManager = nullptr;
     int m_cacheTotal = 0;
