@@ -80,6 +80,11 @@ public:
     bool isLocationSharedPublic(const std::string& path, int& shareId);
 
 private:
+    // Runs one statement; false (logged) when the database refuses it.
+    bool run(const std::string& sql);
+    // Adds the share (isNew: its new id is set) or rewrites the stored one;
+    // false when another share has its name or location.
+    bool storeShare(Dappline& share, bool isNew);
     DapplinePtr readShareRow(const Misc::SqliteRow& row) const;
     DapplinePtr firstShare(const std::string& sql);
 };

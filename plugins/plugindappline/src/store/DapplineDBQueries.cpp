@@ -27,6 +27,11 @@ const char* const WRITE_MODE =
 const char* const PERMISSION_ROW =
     "SELECT * FROM PERMISSION WHERE USERID = '%d' and SHAREID = '%d';";
 const char* const SHARE_PERMISSIONS = "select * FROM PERMISSION WHERE SHAREID='%d';";
+const char* const NAME_TAKEN = "SELECT COUNT(*) FROM SHARE WHERE SHARENAME='%q' AND SHAREID<>'%d';";
+const char* const LOCATION_TAKEN =
+    "SELECT COUNT(*) FROM SHARE WHERE SHARELOCATION='%q' AND SHAREID<>'%d';";
+// No share has this id: a new share is checked against all others.
+const int NO_SHARE = -1;
 // A quick share gives up rather than loop for ever on a broken database.
 const int MAX_NAME_ATTEMPTS = 1000;
 
@@ -56,6 +61,41 @@ std::string baseNameOf(std::string location) {
     return Poco::Path(location).getBaseName();
 }
 
+// A stored column of a share and its value as SQL text.
+struct ShareColumn {
+    const char* name;
+    std::string value;
+};
+
+std::vector<ShareColumn> shareColumns(const Dappline& share, const std::string& name) {
+    using Misc::SqliteDB;
+    return {{"SHARENAME", SqliteDB::format("'%q'", name.c_str())},
+            {"SHARELOCATION", SqliteDB::format("'%q'", share.shareLocation.c_str())},
+            {"VIEWMODE", SqliteDB::format("'%q'", share.viewMode.c_str())},
+            {"VALIDITYPERIOD", SqliteDB::format("'%q'", share.validityPeriod.c_str())},
+            {"SHARESIZELIMIT", "'" + std::to_string(share.shareSizeLimit) + "'"},
+            {"VIEWSIZE", "'" + std::to_string(share.viewSize) + "'"},
+            {"THUMBSIZE", "'" + std::to_string(share.thumbSize) + "'"},
+            {"ALLOWPUBLICACCESS", "'" + std::to_string(share.allowPublicAccess) + "'"}};
+}
+
+std::string insertShareSQL(const std::vector<ShareColumn>& columns) {
+    std::string names, values;
+    for (const ShareColumn& column : columns) {
+        names += (names.empty() ? "" : ", ") + std::string(column.name);
+        values += (values.empty() ? "" : ", ") + column.value;
+    }
+    return "insert into SHARE (" + names + ") values (" + values + ");";
+}
+
+std::string updateShareSQL(const std::vector<ShareColumn>& columns, int shareId) {
+    std::string assignments;
+    for (const ShareColumn& column : columns)
+        assignments +=
+            (assignments.empty() ? "" : ", ") + std::string(column.name) + "=" + column.value;
+    return "update SHARE SET " + assignments + " WHERE SHAREID='" + std::to_string(shareId) + "';";
+}
+
 }  // namespace
 
 DapplinePtr DapplineDB::readShareRow(const SqliteRow& row) const {
@@ -63,6 +103,16 @@ DapplinePtr DapplineDB::readShareRow(const SqliteRow& row) const {
         row.getInt("SHAREID"), row.getString("SHARENAME"), row.getString("SHARELOCATION"),
         row.getString("VIEWMODE"), row.getString("VALIDITYPERIOD"), row.getInt64("SHARESIZELIMIT"),
         row.getInt("VIEWSIZE"), row.getInt("THUMBSIZE"), row.getInt("ALLOWPUBLICACCESS")));
+}
+
+bool DapplineDB::run(const std::string& sql) {
+    try {
+        execDML(sql);
+        return true;
+    } catch (const SqliteException& e) {
+        logError(e);
+        return false;
+    }
 }
 
 DapplinePtr DapplineDB::firstShare(const std::string& sql) {
@@ -118,51 +168,28 @@ std::vector<DapplinePtr> DapplineDB::getAllShares() {
 }
 
 bool DapplineDB::addShare(Dappline& share) {
-    // Held so that two shares added at once cannot both pass the tests.
-    Poco::Mutex::ScopedLock lock(m_mutex);
-    try {
-        const std::string name = Util::sanitizeString(share.shareName, false);
-        if (execScalar(format(NAME_COUNT, name.c_str())) > 0)
-            return false;
-        for (const auto& row : execQuery("SELECT SHARELOCATION FROM SHARE;"))
-            if (row.getString("SHARELOCATION") == share.shareLocation)
-                return false;
-        execDML(
-            format("insert into SHARE                       (SHARENAME, SHARELOCATION, "
-                   "VIEWMODE,VALIDITYPERIOD,SHARESIZELIMIT,VIEWSIZE,THUMBSIZE, "
-                   "ALLOWPUBLICACCESS) values                       ('%q', '%q', "
-                   "'%q','%q','%lld','%d','%d', '%d');",
-                   name.c_str(), share.shareLocation.c_str(), share.viewMode.c_str(),
-                   share.validityPeriod.c_str(), static_cast<long long>(share.shareSizeLimit),
-                   share.viewSize, share.thumbSize, share.allowPublicAccess));
-        share.shareId = static_cast<std::int32_t>(GetLastRowId());
-        return true;
-    } catch (const SqliteException& e) {
-        logError(e);
-        return false;
-    }
+    return storeShare(share, true);
 }
 
 bool DapplineDB::updateShare(Dappline& share) {
+    return storeShare(share, false);
+}
+
+// Held so that two writes at once cannot both pass the tests. Two shares with
+// one name or one location would make the lookups by name and location
+// return either of them.
+bool DapplineDB::storeShare(Dappline& share, bool isNew) {
     Poco::Mutex::ScopedLock lock(m_mutex);
     try {
         const std::string name = Util::sanitizeString(share.shareName, false);
-        // Two shares with one name or one location would make the lookups by
-        // name and location return either of them.
-        if (execScalar(format("SELECT COUNT(*) FROM SHARE WHERE SHARENAME='%q' AND SHAREID<>'%d';",
-                              name.c_str(), share.shareId)) > 0)
+        const int other = isNew ? NO_SHARE : share.shareId;
+        if (execScalar(format(NAME_TAKEN, name.c_str(), other)) > 0 ||
+            execScalar(format(LOCATION_TAKEN, share.shareLocation.c_str(), other)) > 0)
             return false;
-        if (execScalar(
-                format("SELECT COUNT(*) FROM SHARE WHERE SHARELOCATION='%q' AND SHAREID<>'%d';",
-                       share.shareLocation.c_str(), share.shareId)) > 0)
-            return false;
-        execDML(
-            format("update SHARE SET SHARENAME='%q', SHARELOCATION='%q', VIEWMODE='%q', "
-                   "VALIDITYPERIOD='%q', SHARESIZELIMIT='%lld', VIEWSIZE='%d', THUMBSIZE='%d', "
-                   "ALLOWPUBLICACCESS='%d' WHERE SHAREID='%d';",
-                   name.c_str(), share.shareLocation.c_str(), share.viewMode.c_str(),
-                   share.validityPeriod.c_str(), static_cast<long long>(share.shareSizeLimit),
-                   share.viewSize, share.thumbSize, share.allowPublicAccess, share.shareId));
+        const std::vector<ShareColumn> columns = shareColumns(share, name);
+        execDML(isNew ? insertShareSQL(columns) : updateShareSQL(columns, share.shareId));
+        if (isNew)
+            share.shareId = static_cast<std::int32_t>(GetLastRowId());
         return true;
     } catch (const SqliteException& e) {
         logError(e);
@@ -173,13 +200,7 @@ bool DapplineDB::updateShare(Dappline& share) {
 bool DapplineDB::deleteShare(int shareId) {
     if (!deleteUsersForShare(shareId))
         return false;
-    try {
-        execDML(format("DELETE FROM SHARE WHERE SHAREID='%d';", shareId));
-        return true;
-    } catch (const SqliteException& e) {
-        logError(e);
-        return false;
-    }
+    return run(format("DELETE FROM SHARE WHERE SHAREID='%d';", shareId));
 }
 
 std::string DapplineDB::getValidShareName(const std::string& name) {
@@ -213,50 +234,26 @@ bool DapplineDB::uniqueShareName(const std::string& location, std::string& name)
 }
 
 bool DapplineDB::addUserToShare(int shareId, int userId, int writeMode) {
-    try {
-        execDML(
-            format("insert into PERMISSION                       (SHAREID, USERID,WRITEMODE) "
-                   "values                       ('%d', '%d', '%d');",
-                   shareId, userId, writeMode));
-        return true;
-    } catch (const SqliteException& e) {
-        logError(e);
-        return false;
-    }
+    return run(
+        format("insert into PERMISSION                       (SHAREID, USERID,WRITEMODE) "
+               "values                       ('%d', '%d', '%d');",
+               shareId, userId, writeMode));
 }
 
 bool DapplineDB::deleteUserFromShare(int shareId, int userId) {
-    try {
-        execDML(
-            format("DELETE FROM PERMISSION WHERE SHAREID='%d' AND USERID='%d';", shareId, userId));
-        return true;
-    } catch (const SqliteException& e) {
-        logError(e);
-        return false;
-    }
+    return run(
+        format("DELETE FROM PERMISSION WHERE SHAREID='%d' AND USERID='%d';", shareId, userId));
 }
 
 bool DapplineDB::deleteUsersForShare(int shareId) {
-    try {
-        execDML(format("DELETE FROM PERMISSION WHERE SHAREID='%d';", shareId));
-        return true;
-    } catch (const SqliteException& e) {
-        logError(e);
-        return false;
-    }
+    return run(format("DELETE FROM PERMISSION WHERE SHAREID='%d';", shareId));
 }
 
 bool DapplineDB::setUserAccessForShare(int userId, int shareId, bool write) {
-    try {
-        execDML(
-            format("UPDATE PERMISSION SET WRITEMODE='%d' WHERE USERID='%d'\t\t\t\t\t  AND "
-                   "SHAREID='%d';",
-                   write ? 1 : 0, userId, shareId));
-        return true;
-    } catch (const SqliteException& e) {
-        logError(e);
-        return false;
-    }
+    return run(
+        format("UPDATE PERMISSION SET WRITEMODE='%d' WHERE USERID='%d'\t\t\t\t\t  AND "
+               "SHAREID='%d';",
+               write ? 1 : 0, userId, shareId));
 }
 
 bool DapplineDB::hasWriteAccessForShare(int userId, int shareId) {
@@ -331,29 +328,17 @@ std::string DapplineDB::getUserAccessForShare(int userId, int shareId) {
 }
 
 bool DapplineDB::addHistory(DapplineHistory& entry) {
-    try {
-        execDML(
-            format("insert into HISTORY                       (SHAREID, SHARELOCATION, DATE, "
-                   "FILESIZE, USERID, USERNAME,ISUPLOAD) values                       ('%d', "
-                   "'%q', '%q', '%lld', '%d', '%q', '%d');",
-                   entry.shareId, entry.location.c_str(), entry.date.c_str(),
-                   static_cast<long long>(entry.fileSize), entry.userId, entry.userName.c_str(),
-                   entry.isUpload ? 1 : 0));
-        return true;
-    } catch (const SqliteException& e) {
-        logError(e);
-        return false;
-    }
+    return run(
+        format("insert into HISTORY                       (SHAREID, SHARELOCATION, DATE, "
+               "FILESIZE, USERID, USERNAME,ISUPLOAD) values                       ('%d', "
+               "'%q', '%q', '%lld', '%d', '%q', '%d');",
+               entry.shareId, entry.location.c_str(), entry.date.c_str(),
+               static_cast<long long>(entry.fileSize), entry.userId, entry.userName.c_str(),
+               entry.isUpload ? 1 : 0));
 }
 
 bool DapplineDB::clearHistory() {
-    try {
-        execDML("DELETE FROM HISTORY;");
-        return true;
-    } catch (const SqliteException& e) {
-        logError(e);
-        return false;
-    }
+    return run("DELETE FROM HISTORY;");
 }
 
 std::string DapplineDB::getHistoryXML(int start, int limit, int shareId, const std::string& type) {
@@ -385,12 +370,8 @@ std::string DapplineDB::getHistoryXML(int start, int limit, int shareId, const s
 
 std::string DapplineDB::getSharesXML() {
     std::string xml = "<shares>";
-    try {
-        for (const auto& row : execQuery(ALL_SHARES))
-            xml += readShareRow(row)->toXML(false);
-    } catch (const SqliteException& e) {
-        logError(e);
-    }
+    for (const DapplinePtr& share : getAllShares())
+        xml += share->toXML(false);
     return xml + "</shares>";
 }
 
@@ -430,20 +411,15 @@ std::string DapplineDB::getAddUsersForShareXML(int shareId) {
 }
 
 bool DapplineDB::isLocationSharedPublic(const std::string& path, int& shareId) {
-    try {
-        for (const auto& row : execQuery(ALL_SHARES)) {
-            DapplinePtr share = readShareRow(row);
-            if (share->isExpired())
-                continue;
-            if (!Util::isPathWithinResolved(path, share->shareLocation))
-                continue;
-            if (share->allowPublicAccess != 1)
-                continue;
-            shareId = share->shareId;
-            return true;
-        }
-    } catch (const SqliteException& e) {
-        logError(e);
+    for (const DapplinePtr& share : getAllShares()) {
+        if (share->isExpired())
+            continue;
+        if (!Util::isPathWithinResolved(path, share->shareLocation))
+            continue;
+        if (share->allowPublicAccess != 1)
+            continue;
+        shareId = share->shareId;
+        return true;
     }
     return false;
 }

@@ -96,27 +96,37 @@ void upgrade(DapplineDB& db, int to, const std::string& startLine,
 }  // namespace
 
 int DapplineDB::doVersionUpdates() {
+    struct Step {
+        int from;
+        const char* startLine;
+        std::vector<std::string> statements;
+    };
+    static const Step steps[] = {
+        {1,
+         "Dappline Updaing DB Version...",
+         {"Alter table PERMISSION ADD WRITEMODE INTEGER DEFAULT 0;",
+          "ALTER TABLE HISTORY ADD ISUPLOAD INTEGER DEFAULT 0;"}},
+        {2,
+         "Dappline Updaing DB Version...3",
+         {"Alter table SHARE ADD SHARESIZELIMIT INTEGER DEFAULT 0;"}},
+        {3,
+         "Dappline Updating DB Version...4",
+         {"Alter table SHARE ADD THUMBSIZE INTEGER DEFAULT 1;",
+          "Alter table SHARE ADD VIEWSIZE INTEGER DEFAULT 0;"}},
+        {4,
+         "Dappline Updaing DB Version...5",
+         {"Alter table SHARE ADD ALLOWPUBLICACCESS INTEGER DEFAULT 0;"}},
+    };
     std::string status, notes;
     int version = getVersionInfo(status, notes);
     logger().information("Dappline DB Version is at " + std::to_string(version));
-    if (version == 1)
-        upgrade(*this, 2, "Dappline Updaing DB Version...",
-                {"Alter table PERMISSION ADD WRITEMODE INTEGER DEFAULT 0;",
-                 "ALTER TABLE HISTORY ADD ISUPLOAD INTEGER DEFAULT 0;"});
-    version = getVersionInfo(status, notes);
-    if (version == 2)
-        upgrade(*this, 3, "Dappline Updaing DB Version...3",
-                {"Alter table SHARE ADD SHARESIZELIMIT INTEGER DEFAULT 0;"});
-    version = getVersionInfo(status, notes);
-    if (version == 3)
-        upgrade(*this, 4, "Dappline Updating DB Version...4",
-                {"Alter table SHARE ADD THUMBSIZE INTEGER DEFAULT 1;",
-                 "Alter table SHARE ADD VIEWSIZE INTEGER DEFAULT 0;"});
-    version = getVersionInfo(status, notes);
-    if (version == 4)
-        upgrade(*this, 5, "Dappline Updaing DB Version...5",
-                {"Alter table SHARE ADD ALLOWPUBLICACCESS INTEGER DEFAULT 0;"});
-    return getVersionInfo(status, notes);
+    // Each step reads the version afresh: the one before may have moved it.
+    for (const Step& step : steps) {
+        if (version == step.from)
+            upgrade(*this, step.from + 1, step.startLine, step.statements);
+        version = getVersionInfo(status, notes);
+    }
+    return version;
 }
 
 int DapplineDB::getVersionInfo(std::string& status, std::string& notes) {
