@@ -54,6 +54,7 @@ std::string OwnerJson::str() const {
     return "{" + m_body + "}";
 }
 
+// Not the share pages' escapeJSString: that one also hides ' < > and U+2028/9 for script in HTML.
 std::string OwnerJson::quote(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {

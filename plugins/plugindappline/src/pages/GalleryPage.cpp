@@ -58,19 +58,13 @@ GalleryEntries collectGalleryEntries(const std::string& folder) {
     // The file-system root itself is never shown as a gallery.
     if (folder.empty() || Poco::Path::forDirectory(folder).depth() == 0)
         return entries;
-    const bool skipHidden = Page::isOnFixedDrive(folder);
-    for (const Page::FolderEntry& entry : Page::allowedEntries(folder)) {
-        if (entry.isHidden && skipHidden)
-            continue;
-        if (entry.isDirectory) {
-            entries.folders.insert(entry.name);
-            continue;
-        }
-        if (Page::isMusicExtension(Page::extensionOf(entry.name)))
-            entries.hasMusic = true;
-        if (!entry.isHidden && isGalleryImage(entry.name))
-            entries.images.insert(entry.name);
+    Page::FolderListing listing = Page::listFolder(folder);
+    entries.folders.swap(listing.folders);
+    for (const Page::FolderEntry& file : listing.files) {
+        if (!file.isHidden && isGalleryImage(file.name))
+            entries.images.insert(file.name);
     }
+    entries.hasMusic = listing.hasMusic;
     return entries;
 }
 

@@ -180,11 +180,8 @@ std::string DapplinePlugin::getMusicList(const std::string& folder, bool inSubfo
     frame.tabBase = musicBase(getShareURL(), shareName, subPath);
     // The play list goes straight into the script; a marker replaced later
     // could also be part of a name.
-    std::string page = musicHead(frame, playListEntries(songNames(folder), frame.tabBase)) +
-                       musicBody(frame) + Page::footer(frame, true) + "</div" + CRLF + CRLF + ">";
-    if (writeAccess)
-        page += Page::forceAuthImage();
-    return page + "</body></html>";
+    return musicHead(frame, playListEntries(songNames(folder), frame.tabBase)) + musicBody(frame) +
+           Page::footer(frame, true) + Page::pageEnd(frame);
 }
 
 }  // namespace Dappline

@@ -45,18 +45,11 @@ ListEntries collectListEntries(const std::string& folder) {
     ListEntries entries;
     if (folder.empty())
         return entries;
-    const bool skipHidden = Page::isOnFixedDrive(folder);
-    for (const Page::FolderEntry& entry : Page::allowedEntries(folder)) {
-        if (entry.isHidden && skipHidden)
-            continue;
-        if (entry.isDirectory) {
-            entries.folders.insert(entry.name);
-            continue;
-        }
-        entries.files[entry.name] = fileRowText(entry);
-        if (Page::isMusicExtension(Page::extensionOf(entry.name)))
-            entries.hasMusic = true;
-    }
+    Page::FolderListing listing = Page::listFolder(folder);
+    entries.folders.swap(listing.folders);
+    for (const Page::FolderEntry& file : listing.files)
+        entries.files[file.name] = fileRowText(file);
+    entries.hasMusic = listing.hasMusic;
     return entries;
 }
 
@@ -124,13 +117,10 @@ std::string DapplinePlugin::getFileList(const std::string& folder, bool inSubfol
     const ListEntries entries = collectListEntries(folder);
     // The tabs depend on the listing, so they are placed once it is known
     // instead of through a marker that a file name could also contain.
-    std::string page = listHead(frame) + listHeader(frame) +
-                       Page::tabBar(frame, Page::Tab::Files, entries.hasMusic) +
-                       listTable(frame, entries, inSubfolder) + Page::footer(frame, false) +
-                       "</div" + CRLF + CRLF + ">";
-    if (writeAccess)
-        page += Page::forceAuthImage();
-    return page + "</body></html>";
+    return listHead(frame) + listHeader(frame) +
+           Page::tabBar(frame, Page::Tab::Files, entries.hasMusic) +
+           listTable(frame, entries, inSubfolder) + Page::footer(frame, false) +
+           Page::pageEnd(frame);
 }
 
 }  // namespace Dappline

@@ -92,6 +92,7 @@ std::string escapeHTML(const std::string& text) {
     return Util::htmlEscape(text);
 }
 
+// Not the owner API's JSON quoting: a string inside a page's script must also hide ' < >.
 std::string escapeJSString(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -245,6 +246,23 @@ bool isOnFixedDrive(const std::string& path) {
     return Util::isFixedDrive(Poco::Path(path).getDevice() + ":");
 }
 
+FolderListing listFolder(const std::string& folder) {
+    FolderListing listing;
+    const bool skipHidden = isOnFixedDrive(folder);
+    for (const FolderEntry& entry : allowedEntries(folder)) {
+        if (entry.isHidden && skipHidden)
+            continue;
+        if (entry.isDirectory) {
+            listing.folders.insert(entry.name);
+            continue;
+        }
+        listing.files.push_back(entry);
+        if (isMusicExtension(extensionOf(entry.name)))
+            listing.hasMusic = true;
+    }
+    return listing;
+}
+
 std::string metaElements(bool tabAfter) {
     return std::string(
                "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=8\" />\r\n"
@@ -361,6 +379,13 @@ std::string footer(const PageFrame& frame, bool twoSpacesBeforeStyle) {
 
 std::string forceAuthImage() {
     return std::string("<img src='") + IMAGE_BASE + "/force_auth.gif'/></img>";
+}
+
+std::string pageEnd(const PageFrame& frame) {
+    std::string out = "</div\r\n\r\n>";
+    if (frame.writeAccess)
+        out += forceAuthImage();
+    return out + "</body></html>";
 }
 
 }  // namespace Page

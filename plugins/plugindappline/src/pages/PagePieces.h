@@ -7,6 +7,7 @@
 
 #include <Poco/Timestamp.h>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,14 @@ struct FolderEntry {
 std::vector<FolderEntry> allowedEntries(const std::string& folder);
 // Hidden entries are left out of the list and gallery only on fixed drives.
 bool isOnFixedDrive(const std::string& path);
+// What the list and gallery pages show of a folder: allowedEntries without
+// the hidden ones on fixed drives, the folders by name (byte-wise order).
+struct FolderListing {
+    std::set<std::string> folders;
+    std::vector<FolderEntry> files;  // directory order
+    bool hasMusic = false;
+};
+FolderListing listFolder(const std::string& folder);
 
 // --- Head.
 // The two meta elements; the second is followed by CR LF CR LF, or by a tab.
@@ -118,6 +127,9 @@ std::string tabBar(const PageFrame& frame, Tab active, bool withMusic);
 std::string footer(const PageFrame& frame, bool twoSpacesBeforeStyle);
 // Makes the host ask for credentials (pages with write access).
 std::string forceAuthImage();
+// The end of the list and music pages after the footer: the content closed,
+// forceAuthImage with write access, the document closed.
+std::string pageEnd(const PageFrame& frame);
 
 }  // namespace Page
 }  // namespace Dappline
