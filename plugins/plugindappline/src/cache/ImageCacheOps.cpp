@@ -90,15 +90,7 @@ void forwardToUserManager(DapplinePlugin& plugin, MessagePtr& msg, const char* p
         log().debug(msg->operation + ": no " + parameter + " given");
         return;
     }
-    bool writeAccess = false;
-    std::string sharePath;
-    std::int64_t sizeLimit = 0;
-    if (!plugin.doesGuestHaveAccess(msg, value, writeAccess, sharePath, false, sizeLimit))
-        return;
-    (*msg)[GuestAccess::MS_GUESTACCESS][GuestAccess::S_ALLOW] = 1;
-    msg->target = Defs::Service::BOOTUSERMANAGER;
-    if (plugin.dispatcher())
-        plugin.dispatcher()->postMessage(msg);
+    plugin.passToUserManager(msg, value, false);
 }
 
 }  // namespace

@@ -2,15 +2,13 @@
 // folder's image cache, rendered and stored again when the file changed.
 // Runs on the deferred workers, next to the background run, which writes the
 // same cache entries; the cache keeps its own lock.
-#include <Poco/DateTimeFormat.h>
-#include <Poco/DateTimeFormatter.h>
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
 #include <Poco/NumberParser.h>
-#include <Poco/Timestamp.h>
 
 #include "cache/CacheActivity.h"
 #include "core/DapplinePlugin.h"
+#include "core/MessageForm.h"
 #include "orvane/CacheDB.h"
 #include "orvane/Defs.h"
 #include "orvane/Exception.h"
@@ -85,10 +83,8 @@ void addSlideHistory(DapplineDB& db, int shareId, const std::string& path, int u
     boost::shared_ptr<Data::GuestUser> user = userId == -1
                                                   ? boost::shared_ptr<Data::GuestUser>()
                                                   : API::GuestUserManager::guestUserGet(userId);
-    DapplineHistory entry(
-        shareId, path, size,
-        Poco::DateTimeFormatter::format(Poco::Timestamp(), Poco::DateTimeFormat::SORTABLE_FORMAT),
-        user ? userId : -1, user ? user->getName() : PoManager().getTranslation("Anonymous"));
+    DapplineHistory entry(shareId, path, size, DapplineHistory::now(), user ? userId : -1,
+                          user ? user->getName() : PoManager().getTranslation("Anonymous"));
     db.addHistory(entry);
 }
 
@@ -105,8 +101,7 @@ void DapplinePlugin::sendImageReply(MessagePtr& msg, const std::string& path,
         throw Poco::FileAccessDeniedException("Not a picture file", path);
     std::string name, folder;
     Util::splitFolder(path, name, folder);
-    MessagePtr reply =
-        Util::MessageUtil::createNewMessage(Defs::Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    MessagePtr reply = syncAnswer(msg);
     reply->sender = m_name;
     std::string data;
     const bool slide = !query.has("thumbsize");
@@ -133,9 +128,6 @@ void DapplinePlugin::sendImageReply(MessagePtr& msg, const std::string& path,
     Util::MessageUtil::addHTTPResponse(reply, 200, "image/jpeg");
     Util::HTTP::loadRawData(reply, data, "image/jpeg");
     (*reply)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_SET_CACHE_CONTROL] = PICTURE_CACHE_CONTROL;
-    const Data::VariantRow* sync = msg->findSection(Sync::MS_SYNC);
-    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
-        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
     post(reply);
     // A slide is what a visitor looks at, so it counts as a download.
     if (slide) {

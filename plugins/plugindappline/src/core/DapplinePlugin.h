@@ -80,6 +80,8 @@ private:
     void post(const MessagePtr& msg);
     void serveResource(MessagePtr& msg);
     void sendForceAuthChallenge(MessagePtr& msg);
+    // The error page with message that makes the host ask for credentials.
+    MessagePtr authChallenge(const MessagePtr& request, const std::string& message);
     // The three owner-gate tests; false after the refusal has been answered.
     bool passOwnerGate(MessagePtr& msg);
     bool passSourceGate(MessagePtr& msg);
@@ -96,6 +98,12 @@ public:
     bool doesGuestHaveAccess(MessagePtr& msg, std::string path, bool& writeAccess,
                              std::string& sharePath, bool logDownload,
                              std::int64_t& sizeLimitBytes);
+    // doesGuestHaveAccess for callers that need only the yes or no.
+    bool mayAccess(MessagePtr& msg, const std::string& path, bool logDownload);
+    // When the visitor may read path: marks the request allowed and passes it
+    // to the host's user manager, which answers it. Otherwise false, and the
+    // request is left unanswered.
+    bool passToUserManager(MessagePtr& msg, const std::string& path, bool logDownload);
 
     // --- Share pages (SharePage.cpp, PageBuilder.cpp)
     void onGetShare(const void* sender, MessagePtr& msg);

@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "core/DapplinePlugin.h"
+#include "core/MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
@@ -45,22 +46,10 @@ bool isDeferredDelivery(const void* sender) {
     return context != nullptr && context->deferred != 0;
 }
 
-std::string requestToken(const MessagePtr& request) {
-    const Data::VariantRow* sync = request ? request->findSection(Sync::MS_SYNC) : nullptr;
-    return sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
-}
-
-bool hasCredentials(const Data::Message& request) {
-    const Data::VariantRow* http = request.findSection(HTTP::MS_HTTP_REQ);
-    return http != nullptr && http->hasField(HTTP::S_HTTP_REQ_CREDENTIALS_INFO);
-}
-
-// An answer to the sync proxy, tied to the request by its token.
+// An answer to the sync proxy with body as its data.
 MessagePtr newAnswer(const MessagePtr& request, const std::string& body) {
-    MessagePtr answer =
-        Util::MessageUtil::createNewMessage(Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    MessagePtr answer = syncAnswer(request);
     answer->setRawData(body);
-    (*answer)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] = requestToken(request);
     return answer;
 }
 
@@ -116,7 +105,7 @@ void DapplinePlugin::serveResource(MessagePtr& msg) {
         m_vfs->setArchive(m_pluginDir + "resource.zip");
     const std::string& file = msg->operation;
     if (file == FORCE_AUTH_FILE && msg->authRole != Data::AuthKey::ROLE_GUEST &&
-        !hasCredentials(*msg)) {
+        !hasRequestField(msg, HTTP::S_HTTP_REQ_CREDENTIALS_INFO)) {
         sendForceAuthChallenge(msg);
         return;
     }
@@ -142,12 +131,16 @@ void DapplinePlugin::serveResource(MessagePtr& msg) {
 
 // Fetching this image makes the browser ask a visitor for credentials once.
 void DapplinePlugin::sendForceAuthChallenge(MessagePtr& msg) {
-    MessagePtr answer = newAnswer(msg, getErrorHTML(T("Invalid Authorization to Access Page")));
+    post(authChallenge(msg, T("Invalid Authorization to Access Page")));
+}
+
+MessagePtr DapplinePlugin::authChallenge(const MessagePtr& request, const std::string& message) {
+    MessagePtr answer = newAnswer(request, getErrorHTML(message));
     answer->sender = m_name;
     Util::MessageUtil::addHTTPResponse(answer, 200, TEXT_HTML_UTF8);
     (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_AUTHENTICATION_REALM] =
         getProductName() + " Dappline";
-    post(answer);
+    return answer;
 }
 
 bool DapplinePlugin::passSourceGate(MessagePtr& msg) {

@@ -1,17 +1,14 @@
 // Who a visitor is for one share, and which paths a visitor may touch.
 // Runs on the deferred workers; every call reads the database afresh and the
 // attempts tracker keeps its own lock.
-#include <Poco/DateTimeFormat.h>
-#include <Poco/DateTimeFormatter.h>
 #include <Poco/File.h>
 #include <Poco/Logger.h>
-#include <Poco/Timestamp.h>
 #include <list>
 
 #include "core/Dappline.h"
 #include "core/DapplinePlugin.h"
+#include "core/MessageForm.h"
 #include "orvane/Defs.h"
-#include "orvane/MessageUtil.h"
 #include "orvane/PoManager.h"
 #include "orvane/Util.h"
 #include "store/DapplineDB.h"
@@ -23,21 +20,6 @@ namespace Dappline {
 namespace {
 
 using namespace Defs;
-
-std::string utcNowSortable() {
-    return Poco::DateTimeFormatter::format(Poco::Timestamp(),
-                                           Poco::DateTimeFormat::SORTABLE_FORMAT);
-}
-
-std::string requestField(const MessagePtr& msg, const char* field) {
-    const Data::VariantRow* req = msg->findSection(HTTP::MS_HTTP_REQ);
-    return req ? req->getString(field) : std::string();
-}
-
-bool hasRequestField(const MessagePtr& msg, const char* field) {
-    const Data::VariantRow* req = msg->findSection(HTTP::MS_HTTP_REQ);
-    return req && req->hasField(field);
-}
 
 // Ranged fetches holding "0-" (players and download managers coming back for
 // a file) are not counted again.
@@ -53,23 +35,8 @@ void addDownloadEntry(DapplineDB& db, int shareId, const std::string& path, int 
     if (!file.exists() || file.isDirectory())
         return;
     DapplineHistory entry(shareId, path, static_cast<std::int64_t>(file.getSize()),
-                          utcNowSortable(), userId, userName);
+                          DapplineHistory::now(), userId, userName);
     db.addHistory(entry);
-}
-
-MessagePtr authorizationReply(const MessagePtr& request, const std::string& sender,
-                              const std::string& page) {
-    MessagePtr reply =
-        Util::MessageUtil::createNewMessage(Defs::Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
-    reply->sender = sender;
-    const Data::VariantRow* sync = request->findSection(Sync::MS_SYNC);
-    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
-        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
-    reply->setRawData(page);
-    Util::MessageUtil::addHTTPResponse(reply, 200, "text/html; charset=utf-8");
-    (*reply)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_AUTHENTICATION_REALM] =
-        getProductName() + " Dappline";
-    return reply;
 }
 
 }  // namespace
@@ -87,10 +54,8 @@ int DapplinePlugin::getShareUserID(boost::shared_ptr<Dappline> share, MessagePtr
                                userId)) {
         return userId;
     }
-    if (m_dispatcher) {
-        m_dispatcher->postMessage(
-            authorizationReply(msg, m_name, getErrorHTML("Invalid Authorization to Access Page")));
-    }
+    if (m_dispatcher)
+        m_dispatcher->postMessage(authChallenge(msg, "Invalid Authorization to Access Page"));
     // Only a wrong answer counts: a browser asks without credentials first.
     if (hasCredentials)
         m_attemptsTracker.addAttempt();
@@ -154,6 +119,23 @@ bool DapplinePlugin::doesGuestHaveAccess(MessagePtr& msg, std::string path, bool
     sharePath = share->shareLocation;
     if (logDownload && !isUncountedRange(msg))
         addDownloadEntry(*m_db, share->shareId, path, guestId, msg->authUser);
+    return true;
+}
+
+bool DapplinePlugin::mayAccess(MessagePtr& msg, const std::string& path, bool logDownload) {
+    bool writeAccess = false;
+    std::string sharePath;
+    std::int64_t sizeLimit = 0;
+    return doesGuestHaveAccess(msg, path, writeAccess, sharePath, logDownload, sizeLimit);
+}
+
+bool DapplinePlugin::passToUserManager(MessagePtr& msg, const std::string& path, bool logDownload) {
+    if (!mayAccess(msg, path, logDownload))
+        return false;
+    (*msg)[GuestAccess::MS_GUESTACCESS][GuestAccess::S_ALLOW] = 1;
+    msg->target = Defs::Service::BOOTUSERMANAGER;
+    if (m_dispatcher)
+        m_dispatcher->postMessage(msg);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <Poco/Net/HTTPRequest.h>
 
 #include "orvane/Defs.h"
+#include "orvane/MessageUtil.h"
 
 namespace Orvane {
 namespace Dappline {
@@ -10,6 +11,11 @@ namespace Dappline {
 std::string requestField(const Data::MessagePtr& msg, const char* field) {
     const Data::VariantRow* req = msg->findSection(Defs::HTTP::MS_HTTP_REQ);
     return req ? req->getString(field) : std::string();
+}
+
+bool hasRequestField(const Data::MessagePtr& msg, const char* field) {
+    const Data::VariantRow* req = msg->findSection(Defs::HTTP::MS_HTTP_REQ);
+    return req && req->hasField(field);
 }
 
 std::string bodyText(const Data::MessagePtr& msg) {
@@ -33,6 +39,18 @@ std::string queryValue(const Data::MessagePtr& msg, const std::string& name) {
     Poco::Net::HTMLForm form;
     loadQueryForm(msg, form);
     return form.get(name, "");
+}
+
+std::string syncToken(const Data::MessagePtr& request) {
+    const Data::VariantRow* sync = request ? request->findSection(Defs::Sync::MS_SYNC) : nullptr;
+    return sync ? sync->getString(Defs::Sync::S_SYNC_TOKEN) : std::string();
+}
+
+Data::MessagePtr syncAnswer(const Data::MessagePtr& request) {
+    Data::MessagePtr answer =
+        Util::MessageUtil::createNewMessage(Defs::Service::SYNCPROXYSERVICE, Defs::Sync::MO_SYNC);
+    (*answer)[Defs::Sync::MS_SYNC][Defs::Sync::S_SYNC_TOKEN] = syncToken(request);
+    return answer;
 }
 
 }  // namespace Dappline

@@ -1,7 +1,8 @@
 // Reading a request message's parameters: the query string of its
 // "HTTPRequest" section and a URL-encoded body in its raw data are both read
 // as the query of a GET request for "/form?", so the two ways of calling an
-// operation decode alike. Free functions without state; any thread.
+// operation decode alike. Also the start of every answer to the sync proxy.
+// Free functions without state; any thread.
 #pragma once
 
 #include <Poco/Net/HTMLForm.h>
@@ -15,6 +16,8 @@ namespace Dappline {
 
 // A field of the "HTTPRequest" section; "" when the section or field is absent.
 std::string requestField(const Data::MessagePtr& msg, const char* field);
+// The "HTTPRequest" section has the field (even an empty one).
+bool hasRequestField(const Data::MessagePtr& msg, const char* field);
 // The raw data as text; "" without raw data.
 std::string bodyText(const Data::MessagePtr& msg);
 void loadForm(const std::string& text, Poco::Net::HTMLForm& form);
@@ -24,6 +27,11 @@ void loadQueryForm(const Data::MessagePtr& msg, Poco::Net::HTMLForm& form);
 void loadBodyForm(const Data::MessagePtr& msg, Poco::Net::HTMLForm& form);
 // One parameter of the query string; "" when absent.
 std::string queryValue(const Data::MessagePtr& msg, const std::string& name);
+
+// The request's sync token; "" when it has none (or there is no request).
+std::string syncToken(const Data::MessagePtr& request);
+// An empty answer to the sync proxy, tied to the request by its token.
+Data::MessagePtr syncAnswer(const Data::MessagePtr& request);
 
 }  // namespace Dappline
 }  // namespace Orvane

@@ -1,15 +1,12 @@
 // Everything a visitor's browser asks for below a share's address: the
 // folder pages, single files, gallery images and folder zips. Runs on the
 // deferred workers; each request reads the share afresh.
-#include <Poco/DateTimeFormat.h>
-#include <Poco/DateTimeFormatter.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/HTMLForm.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Path.h>
-#include <Poco/Timestamp.h>
 
 #include "core/Dappline.h"
 #include "core/DapplinePlugin.h"
@@ -62,10 +59,9 @@ std::string guestNameOf(int userId) {
 void addHistoryEntry(DapplineDB& db, const ShareRequest& req, std::int64_t size) {
     const std::string guestName = guestNameOf(req.userId);
     const bool known = req.userId != -1 && !guestName.empty();
-    DapplineHistory entry(
-        req.share->shareId, req.path, size,
-        Poco::DateTimeFormatter::format(Poco::Timestamp(), Poco::DateTimeFormat::SORTABLE_FORMAT),
-        known ? req.userId : -1, known ? guestName : PoManager().getTranslation("Anonymous"));
+    DapplineHistory entry(req.share->shareId, req.path, size, DapplineHistory::now(),
+                          known ? req.userId : -1,
+                          known ? guestName : PoManager().getTranslation("Anonymous"));
     db.addHistory(entry);
 }
 

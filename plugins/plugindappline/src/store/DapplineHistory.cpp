@@ -1,5 +1,9 @@
 #include "store/DapplineHistory.h"
 
+#include <Poco/DateTimeFormat.h>
+#include <Poco/DateTimeFormatter.h>
+#include <Poco/Timestamp.h>
+
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -22,6 +26,11 @@ std::string DapplineHistory::toXML() const {
            Util::readableFileSize(fileSize, 0) + "</filesize><date>" +
            Util::localTimeStrFromUTCStr(date) + "</date><userid>" + std::to_string(userId) +
            "</userid><username>" + escape(userName) + "</username></history>";
+}
+
+std::string DapplineHistory::now() {
+    return Poco::DateTimeFormatter::format(Poco::Timestamp(),
+                                           Poco::DateTimeFormat::SORTABLE_FORMAT);
 }
 
 }  // namespace Dappline

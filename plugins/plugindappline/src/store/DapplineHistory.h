@@ -1,4 +1,4 @@
-// One download or upload of the transfer history. Value object.
+// One download or upload of the transfer history. Value object; any thread.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,8 @@ public:
     virtual ~DapplineHistory() = default;
 
     std::string toXML() const;
+    // The current time in the form of date.
+    static std::string now();
 
     std::int32_t id = 0;
     std::int32_t shareId;

@@ -26,11 +26,6 @@ namespace {
 
 using namespace Defs;
 
-std::string tokenOf(const MessagePtr& msg) {
-    const Data::VariantRow* sync = msg->findSection(Sync::MS_SYNC);
-    return sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
-}
-
 // The name goes into a header value: line breaks and other controls would
 // end it early.
 std::string withoutControls(const std::string& text) {
@@ -79,8 +74,7 @@ void DapplinePlugin::sendChunkedFile(MessagePtr& msg, System::MessageDispatcher*
                                      std::uint64_t fileSize, int userId, bool deleteWhenSent) {
     if (!Util::isAllowedFile(filePath) || !Util::isAllowedPath(filePath, false, true))
         return;
-    MessagePtr reply =
-        Util::MessageUtil::createNewMessage(Defs::Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    MessagePtr reply = syncAnswer(msg);
     reply->sender = m_name;
     const std::string contentType = Util::HTTP::getHTTPContentType(filePath);
     bool hasDisposition = false;
@@ -92,8 +86,7 @@ void DapplinePlugin::sendChunkedFile(MessagePtr& msg, System::MessageDispatcher*
     resp[Sync::S_SEND_FILE_COMPLETE_SERVICE] = m_name;
     if (hasDisposition)
         resp[HTTP::S_HTTP_CONTENT_DISPOSITION] = disposition;
-    const std::string token = tokenOf(msg);
-    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] = token;
+    const std::string token = syncToken(msg);
 
     // Recorded before the reply leaves: the host may report the end of a
     // short transfer on another worker before this one carries on.
@@ -111,16 +104,10 @@ void DapplinePlugin::sendChunkedFile(MessagePtr& msg, System::MessageDispatcher*
 }
 
 void DapplinePlugin::onGetFile(const void*, MessagePtr& msg) {
-    bool writeAccess = false;
-    std::string sharePath;
-    std::int64_t sizeLimit = 0;
-    const std::string path = requestField(msg, "FILEPATH");
-    if (!doesGuestHaveAccess(msg, path, writeAccess, sharePath, true, sizeLimit))
+    if (!mayAccess(msg, requestField(msg, "FILEPATH"), true))
         return;
-    MessagePtr reply =
-        Util::MessageUtil::createNewMessage(Defs::Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    MessagePtr reply = syncAnswer(msg);
     reply->sender = m_name;
-    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] = tokenOf(msg);
     (*reply)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_ALLOW] = 1;
     if (m_dispatcher)
         m_dispatcher->postMessage(reply);
@@ -128,16 +115,7 @@ void DapplinePlugin::onGetFile(const void*, MessagePtr& msg) {
 
 void DapplinePlugin::onDownloadFile(const void*, MessagePtr& msg) {
     try {
-        bool writeAccess = false;
-        std::string sharePath;
-        std::int64_t sizeLimit = 0;
-        const std::string path = queryValue(msg, "filepath");
-        if (!doesGuestHaveAccess(msg, path, writeAccess, sharePath, true, sizeLimit))
-            return;
-        (*msg)[GuestAccess::MS_GUESTACCESS][GuestAccess::S_ALLOW] = 1;
-        msg->target = Defs::Service::BOOTUSERMANAGER;
-        if (m_dispatcher)
-            m_dispatcher->postMessage(msg);
+        passToUserManager(msg, queryValue(msg, "filepath"), true);
     } catch (...) {
         // The host answers a request nobody answered; nothing to add here.
     }
@@ -147,7 +125,7 @@ void DapplinePlugin::onSendFileComplete(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
     Poco::UUID key;
-    if (!key.tryParse(tokenOf(msg)))
+    if (!key.tryParse(syncToken(msg)))
         return;
     DownloadItem item;
     {

@@ -3,14 +3,11 @@
 // the explorer's question whether a guest may upload to a path. The plug-in
 // never touches the uploaded bytes. Handlers run on the deferred workers and
 // keep no state between calls.
-#include <Poco/DateTimeFormat.h>
-#include <Poco/DateTimeFormatter.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/HTMLForm.h>
 #include <Poco/Net/HTTPRequest.h>
-#include <Poco/Timestamp.h>
 #include <Poco/URI.h>
 
 #include "core/Dappline.h"
@@ -40,15 +37,6 @@ Poco::Logger& log() {
 
 std::string T(const std::string& english) {
     return PoManager().getTranslation(english);
-}
-
-const Data::VariantRow* requestSection(const MessagePtr& msg) {
-    return msg->findSection(HTTP::MS_HTTP_REQ);
-}
-
-std::string utcNowSortable() {
-    return Poco::DateTimeFormatter::format(Poco::Timestamp(),
-                                           Poco::DateTimeFormat::SORTABLE_FORMAT);
 }
 
 // The folder address goes into a JavaScript string inside HTML: percent-
@@ -92,13 +80,9 @@ std::string prepareTarget(const std::string& target, std::string& failure) {
 
 void DapplinePlugin::sendSyncHTTPUploadResponse(MessagePtr& request, const std::string& body,
                                                 bool allow, const std::string& dirName) {
-    MessagePtr answer =
-        Util::MessageUtil::createNewMessage(Defs::Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    MessagePtr answer = syncAnswer(request);
     answer->setRawData(body);
     answer->sender = m_name;
-    const Data::VariantRow* sync = request->findSection(Sync::MS_SYNC);
-    (*answer)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
-        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
     (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_ALLOW] = allow ? 1 : 0;
     (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_DIRNAME] = dirName;
     Util::MessageUtil::addHTTPResponse(answer, 200, TEXT_HTML_UTF8);
@@ -154,9 +138,8 @@ void DapplinePlugin::onFinishUpload(const void*, MessagePtr& msg) {
     Poco::Net::HTMLForm form;
     loadQueryForm(msg, form);
     std::string shareName = form.get("sharename", "");
-    const Data::VariantRow* req = requestSection(msg);
-    if (shareName.empty() && req && req->hasField(HTTP::S_HTTP_REQ_SHARENAME))
-        shareName = req->getString(HTTP::S_HTTP_REQ_SHARENAME);
+    if (shareName.empty() && hasRequestField(msg, HTTP::S_HTTP_REQ_SHARENAME))
+        shareName = requestField(msg, HTTP::S_HTTP_REQ_SHARENAME);
     DapplinePtr share = m_db->getShareByName(shareName);
     if (!share)
         return;
@@ -169,8 +152,8 @@ void DapplinePlugin::onFinishUpload(const void*, MessagePtr& msg) {
     boost::shared_ptr<Data::GuestUser> guest = API::GuestUserManager::guestUserGet(userId);
     if (!guest)
         return;
-    DapplineHistory entry(share->shareId, path, size, utcNowSortable(), userId, guest->getName(),
-                          true);
+    DapplineHistory entry(share->shareId, path, size, DapplineHistory::now(), userId,
+                          guest->getName(), true);
     m_db->addHistory(entry);
 }
 

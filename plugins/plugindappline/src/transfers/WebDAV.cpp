@@ -9,6 +9,7 @@
 
 #include "core/Dappline.h"
 #include "core/DapplinePlugin.h"
+#include "core/MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/MessageUtil.h"
 #include "orvane/Util.h"
@@ -28,25 +29,11 @@ const char* const TEXT_HTML_UTF8 = "text/html; charset=utf-8";
 const char* const S_SIZE_LIMIT = "SIZE_LIMIT";
 const char* const S_SIZE_LIMIT_EXCEEDED = "SIZE_LIMIT_EXCEEDED";
 
-std::string requestField(const MessagePtr& msg, const char* field) {
-    const Data::VariantRow* req = msg->findSection(HTTP::MS_HTTP_REQ);
-    return req ? req->getString(field) : std::string();
-}
-
-bool hasRequestField(const MessagePtr& msg, const char* field) {
-    const Data::VariantRow* req = msg->findSection(HTTP::MS_HTTP_REQ);
-    return req && req->hasField(field);
-}
-
 MessagePtr webDAVAnswer(const MessagePtr& request, const std::string& sender, bool allow,
                         bool allowWrite, const std::string& dirName, const std::string& base,
                         const std::string& destination, const std::string& shareName) {
-    MessagePtr answer =
-        Util::MessageUtil::createNewMessage(Defs::Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
+    MessagePtr answer = syncAnswer(request);
     answer->sender = sender;
-    const Data::VariantRow* sync = request->findSection(Sync::MS_SYNC);
-    (*answer)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
-        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
     Data::VariantRow& resp = (*answer)[HTTP::MS_HTTP_RESP];
     resp[HTTP::S_HTTP_RESP_ALLOW] = allow ? 1 : 0;
     resp[HTTP::S_HTTP_RESP_ALLOW_WRITE] = allowWrite ? 1 : 0;

@@ -3,15 +3,12 @@
 // jobs, and the host zip service's access question. Host workers and the
 // timer reach m_zipActivities at once, so it is only touched under
 // m_stateMutex; waits for jobs to stop happen outside the lock.
-#include <Poco/DateTimeFormat.h>
-#include <Poco/DateTimeFormatter.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/HTMLForm.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/ThreadPool.h>
-#include <Poco/Timestamp.h>
 #include <Poco/URI.h>
 
 #include <vector>
@@ -46,15 +43,7 @@ void DapplinePlugin::onStartZip(const void*, MessagePtr& msg) {
     Poco::URI::decode(queryValue(msg, "path"), path);
     if (path.empty())
         return;
-    bool writeAccess = false;
-    std::string location;
-    std::int64_t sizeLimit = 0;
-    if (!doesGuestHaveAccess(msg, path, writeAccess, location, false, sizeLimit))
-        return;
-    (*msg)[Defs::GuestAccess::MS_GUESTACCESS][Defs::GuestAccess::S_ALLOW] = 1;
-    msg->target = Defs::Service::BOOTUSERMANAGER;
-    if (m_dispatcher)
-        m_dispatcher->postMessage(msg);
+    passToUserManager(msg, path, false);
 }
 
 namespace {
@@ -142,10 +131,8 @@ void recordZipDownload(DapplineDB& db, int shareId, const std::string& folder, s
     boost::shared_ptr<Data::GuestUser> user = API::GuestUserManager::guestUserGet(userId);
     if (!user)
         return;
-    DapplineHistory entry(
-        shareId, folder + " Zip", size,
-        Poco::DateTimeFormatter::format(Poco::Timestamp(), Poco::DateTimeFormat::SORTABLE_FORMAT),
-        userId, user->getName());
+    DapplineHistory entry(shareId, folder + " Zip", size, DapplineHistory::now(), userId,
+                          user->getName());
     db.addHistory(entry);
 }
 
