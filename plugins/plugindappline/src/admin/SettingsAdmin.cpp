@@ -1,5 +1,6 @@
 // The transfer history, the plug-in's status and settings, the public switch
 // of a share, and the size of a shared folder.
+#include "admin/FormAnswer.h"
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
 #include "core/PluginVersion.h"
@@ -7,9 +8,7 @@
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
-#include <Poco/Logger.h>
 #include <Poco/Net/HTMLForm.h>
-#include <Poco/Net/HTTPRequest.h>
 #include <tinyxml.h>
 
 #include <stdlib.h>
@@ -32,11 +31,6 @@ namespace {
 
 const char* const DEFAULT_HEADER = "DEFAULT_IMAGE";
 
-void logHandlerError(const std::string& handler, const Poco::Exception& e) {
-    Poco::Logger::get("Dapplinepro")
-        .error(handler + " - Caught unhandled Poco exception [" + e.message() + "]");
-}
-
 std::string xmlText(const std::string& text) {
     std::string out;
     TiXmlBase::EncodeString(text, &out);
@@ -48,18 +42,14 @@ std::string xmlText(const std::string& text) {
 void DapplinePlugin::onGetHistory(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result;
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
+    const FormReader read = [this](const Poco::Net::HTMLForm& form) {
         const int offset = std::atoi(form.get("offset").c_str());
         const int max = std::atoi(form.get("max").c_str());
         const int shareId = std::atoi(form.get("shareid").c_str());
-        result = m_db->getHistoryXML(offset, max, shareId, form.get("filter", ""));
-    } catch (const Poco::NotFoundException&) {
-        result = "<histories><meta></meta></histories>";
-    }
-    sendSyncResponse(msg, result);
+        return m_db->getHistoryXML(offset, max, shareId, form.get("filter", ""));
+    };
+    sendSyncResponse(msg, answerFromForm(msg, FormSource::Query, Fallback::OnMissingField,
+                                         "<histories><meta></meta></histories>", read));
 }
 
 void DapplinePlugin::onClearHistory(const void*, MessagePtr& msg) {
@@ -95,18 +85,14 @@ void DapplinePlugin::onShowGS(const void*, MessagePtr& msg) {
 void DapplinePlugin::onSetShowGS(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = Util::HTTP::getXMLResult("setshowgs", false, "");
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
+    const FormAction set = [this](const Poco::Net::HTMLForm& form) {
         const bool show = std::atoi(form.get("show").c_str()) != 0;
         m_db->setConfigValue("dappline", "showgs",
                              show ? Defs::Defaults::TRUEVAL : Defs::Defaults::FALSEVAL);
-        result = Util::HTTP::getXMLResult("setshowgs", true, "");
-    } catch (const Poco::Exception& e) {
-        logHandlerError("onSetShowGS", e);
-    }
-    sendSyncResponse(msg, result);
+        return true;
+    };
+    sendSyncResponse(msg, resultFromForm(msg, FormSource::Query, Fallback::OnPocoError, "setshowgs",
+                                         set, "onSetShowGS"));
 }
 
 void DapplinePlugin::onGetCustomHeader(const void*, MessagePtr& msg) {
@@ -122,37 +108,35 @@ void DapplinePlugin::onGetCustomHeader(const void*, MessagePtr& msg) {
 void DapplinePlugin::onSetCustomHeader(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    Poco::Net::HTMLForm form;
-    loadQueryForm(msg, form);
-    if (form.has("customheader")) {
-        m_db->setConfigValue("CUSTOMHEADER", "ENABLED", form.get("customheader"));
-    }
-    sendSyncResponse(msg, Util::HTTP::getXMLResult("setcustomheader", true, ""));
+    const FormAction set = [this](const Poco::Net::HTMLForm& form) {
+        if (form.has("customheader"))
+            m_db->setConfigValue("CUSTOMHEADER", "ENABLED", form.get("customheader"));
+        return true;
+    };
+    sendSyncResponse(msg, resultFromForm(msg, FormSource::Query, Fallback::OnMissingField,
+                                         "setcustomheader", set));
 }
 
 void DapplinePlugin::onSetAllowPublicAccess(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = Util::HTTP::getXMLResult("setallowpublicaccess", false, "");
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
+    const FormAction set = [this](const Poco::Net::HTMLForm& form) {
         const int shareId = std::atoi(Util::trim(form.get("shareid")).c_str());
         const int allow = std::atoi(form.get("allowpublicaccess").c_str());
-        if (DapplinePtr share = m_db->getShare(shareId)) {
-            share->allowPublicAccess = allow;
-            // A share made public needs no guest list; the list is only
-            // dropped once the switch has really been stored.
-            if (m_db->updateShare(*share)) {
-                if (allow == 1)
-                    m_db->deleteUsersForShare(share->shareId);
-                result = Util::HTTP::getXMLResult("setallowpublicaccess", true, "");
-            }
-        }
-    } catch (const Poco::Exception& e) {
-        logHandlerError("onSetAllowPublicAccess", e);
-    }
-    sendSyncResponse(msg, result);
+        DapplinePtr share = m_db->getShare(shareId);
+        if (!share)
+            return false;
+        share->allowPublicAccess = allow;
+        // A share made public needs no guest list; the list is only dropped
+        // once the switch has really been stored.
+        if (!m_db->updateShare(*share))
+            return false;
+        if (allow == 1)
+            m_db->deleteUsersForShare(share->shareId);
+        return true;
+    };
+    sendSyncResponse(msg, resultFromForm(msg, FormSource::Query, Fallback::OnPocoError,
+                                         "setallowpublicaccess", set, "onSetAllowPublicAccess"));
 }
 
 namespace {

@@ -1,12 +1,12 @@
 // The owner's share list and the operations that create, change and remove
 // shares, plus the guest user's own list of shares.
+#include "admin/FormAnswer.h"
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Net/HTMLForm.h>
-#include <Poco/Net/HTTPRequest.h>
 #include <Poco/Path.h>
 #include <Poco/URI.h>
 
@@ -29,14 +29,7 @@ namespace {
 
 const char* const NO_SHARES = "<shares></shares>";
 
-int intParam(const Poco::Net::HTMLForm& form, const std::string& name, int fallback) {
-    return form.has(name) ? std::atoi(form.get(name).c_str()) : fallback;
-}
-
-std::int64_t int64Param(const Poco::Net::HTMLForm& form, const std::string& name,
-                        std::int64_t fallback) {
-    return form.has(name) ? std::atoll(form.get(name).c_str()) : fallback;
-}
+typedef Poco::Net::HTMLForm Form;
 
 // Only folders and plain files may be shared; an empty text is no path at all
 // (Poco asserts on it).
@@ -55,16 +48,16 @@ std::string wrapShares(const std::string& inner) {
     return "<shares>" + inner + "</shares>";
 }
 
-// Percent-decoding a text that holds a bare "%" fails; such a location is
-// taken as the form decoded it, so a folder named "50% off" can be shared.
-std::string decodeLocation(const std::string& text) {
-    try {
-        std::string decoded;
-        Poco::URI::decode(text, decoded);
-        return decoded;
-    } catch (const Poco::SyntaxException&) {
-        return text;
-    }
+// The share the form describes at location; what the form leaves out comes
+// from defaults.
+Dappline shareFromForm(const Form& form, int shareId, const std::string& location,
+                       const Dappline& defaults) {
+    return Dappline(shareId, Util::trim(form.get("sharename", "")), absolutePath(location),
+                    form.get("viewmode", ""), form.get("validityperiod", defaults.validityPeriod),
+                    int64Param(form, "sharesizelimit", defaults.shareSizeLimit),
+                    intParam(form, "viewsize", defaults.viewSize),
+                    intParam(form, "thumbsize", defaults.thumbSize),
+                    intParam(form, "allowpublicaccess", defaults.allowPublicAccess));
 }
 
 }  // namespace
@@ -78,10 +71,7 @@ void DapplinePlugin::onGetShares(const void*, MessagePtr& msg) {
 void DapplinePlugin::onGetSharesForFilter(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = NO_SHARES;
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
+    const FormReader read = [this](const Form& form) {
         const std::string location = form.get("location", "");
         const int userId = intParam(form, "userid", -1);
         std::list<int> userShares;
@@ -109,11 +99,10 @@ void DapplinePlugin::onGetSharesForFilter(const void*, MessagePtr& msg) {
                     inner += share->toXML(true);
             }
         }
-        result = wrapShares(inner);
-    } catch (const Poco::Exception&) {
-        result = NO_SHARES;
-    }
-    sendSyncResponse(msg, result);
+        return wrapShares(inner);
+    };
+    sendSyncResponse(
+        msg, answerFromForm(msg, FormSource::Query, Fallback::OnPocoError, NO_SHARES, read));
 }
 
 void DapplinePlugin::onGetGuestShares(const void*, MessagePtr& msg) {
@@ -138,81 +127,55 @@ void DapplinePlugin::onGetGuestShares(const void*, MessagePtr& msg) {
 void DapplinePlugin::onAddShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = NO_SHARES;
-    try {
-        Poco::Net::HTMLForm form;
-        loadForm(bodyText(msg), form);
+    const FormReader add = [this](const Form& form) {
         const std::string location = Util::trim(form.get("sharelocation", ""));
-        if (isShareablePath(location) && Util::isAllowedPath(location, false, true)) {
-            Dappline share(Util::trim(form.get("sharename", "")), absolutePath(location),
-                           form.get("viewmode", ""), form.get("validityperiod", ""),
-                           int64Param(form, "sharesizelimit", 0), intParam(form, "viewsize", 1),
-                           intParam(form, "thumbsize", 2), intParam(form, "allowpublicaccess", 1));
-            if (m_db->addShare(share))
-                result = wrapShares(share.toXML(false));
-        }
-    } catch (...) {
-        result = NO_SHARES;
-    }
-    sendSyncResponse(msg, result);
+        if (!isShareablePath(location) || !Util::isAllowedPath(location, false, true))
+            return std::string(NO_SHARES);
+        Dappline share = shareFromForm(form, 0, location, Dappline("", "", "", "", 0, 1, 2, 1));
+        return m_db->addShare(share) ? wrapShares(share.toXML(false)) : NO_SHARES;
+    };
+    sendSyncResponse(msg,
+                     answerFromForm(msg, FormSource::Body, Fallback::OnAnyError, NO_SHARES, add));
 }
 
 void DapplinePlugin::onUpdateShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = NO_SHARES;
-    try {
-        Poco::Net::HTMLForm form;
-        loadForm(bodyText(msg), form);
+    const FormReader update = [this](const Form& form) {
         const std::string location = Util::trim(form.get("sharelocation", ""));
-        if (isShareablePath(location)) {
-            const int shareId = std::atoi(Util::trim(form.get("shareid", "")).c_str());
-            // The stored share supplies what the form leaves out.
-            Dappline current("", "", "", "", 0, 0, 1, 0);
-            if (DapplinePtr stored = m_db->getShare(shareId))
-                current = *stored;
-            Dappline share(shareId, Util::trim(form.get("sharename", "")), absolutePath(location),
-                           form.get("viewmode", ""),
-                           form.get("validityperiod", current.validityPeriod),
-                           int64Param(form, "sharesizelimit", current.shareSizeLimit),
-                           intParam(form, "viewsize", current.viewSize),
-                           intParam(form, "thumbsize", current.thumbSize),
-                           intParam(form, "allowpublicaccess", current.allowPublicAccess));
-            // A refused write (a name or location another share has) must
-            // not read as if it had been stored.
-            if (m_db->updateShare(share))
-                result = wrapShares(share.toXML(false));
-        }
-    } catch (const Poco::NotFoundException&) {
-        result = NO_SHARES;
-    }
-    sendSyncResponse(msg, result);
+        if (!isShareablePath(location))
+            return std::string(NO_SHARES);
+        const int shareId = std::atoi(Util::trim(form.get("shareid", "")).c_str());
+        // The stored share supplies what the form leaves out.
+        Dappline current("", "", "", "", 0, 0, 1, 0);
+        if (DapplinePtr stored = m_db->getShare(shareId))
+            current = *stored;
+        Dappline share = shareFromForm(form, shareId, location, current);
+        // A refused write (a name or location another share has) must not
+        // read as if it had been stored.
+        return m_db->updateShare(share) ? wrapShares(share.toXML(false)) : NO_SHARES;
+    };
+    sendSyncResponse(
+        msg, answerFromForm(msg, FormSource::Body, Fallback::OnMissingField, NO_SHARES, update));
 }
 
 void DapplinePlugin::onDeleteShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = Util::HTTP::getXMLResult("deleteshare", false, "");
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
-        if (form.has("shareid")) {
-            DapplinePtr share = m_db->getShare(std::atoi(form.get("shareid").c_str()));
-            if (share) {
-                // The short link would otherwise keep leading to a share that
-                // is gone.
-                const std::string code = share->getURL(true);
-                if (!code.empty())
-                    Orvane::ShortURLManager().deleteShortURL(code);
-                if (m_db->deleteShare(share->shareId)) {
-                    result = Util::HTTP::getXMLResult("deleteshare", true, "");
-                }
-            }
-        }
-    } catch (...) {
-        result = Util::HTTP::getXMLResult("deleteshare", false, "");
-    }
-    sendSyncResponse(msg, result);
+    const FormAction remove = [this](const Form& form) {
+        if (!form.has("shareid"))
+            return false;
+        DapplinePtr share = m_db->getShare(std::atoi(form.get("shareid").c_str()));
+        if (!share)
+            return false;
+        // The short link would otherwise keep leading to a share that is gone.
+        const std::string code = share->getURL(true);
+        if (!code.empty())
+            Orvane::ShortURLManager().deleteShortURL(code);
+        return m_db->deleteShare(share->shareId);
+    };
+    sendSyncResponse(
+        msg, resultFromForm(msg, FormSource::Query, Fallback::OnAnyError, "deleteshare", remove));
 }
 
 void DapplinePlugin::onQuickShare(const void*, MessagePtr& msg) {
@@ -225,29 +188,26 @@ void DapplinePlugin::onQuickShare(const void*, MessagePtr& msg) {
         if (!passOwnerGate(msg))
             return;
     }
-    std::string result = NO_SHARES;
-    try {
-        Poco::Net::HTMLForm form;
-        loadForm(bodyText(msg), form);
+    const FormReader share = [this](const Form& form) {
+        // A location that holds a bare "%" is taken as the form decoded it.
         const std::string location =
-            Util::convertPathToNative(Util::trim(decodeLocation(form.get("sharelocation", ""))));
+            Util::convertPathToNative(Util::trim(decodedOrAsIs(form.get("sharelocation", ""))));
         const std::string viewMode = form.get("viewmode", "");
-        if (isShareablePath(location) && Util::isAllowedPath(location, false, true)) {
-            const std::string absolute = absolutePath(location);
-            std::string name;
-            if (DapplinePtr existing = m_db->getShareByLocation(absolute)) {
-                result = "<shares><meta><duplicate>1</duplicate></meta>" + existing->toXML(false) +
-                         "</shares>";
-            } else if (m_db->uniqueShareName(absolute, name)) {
-                Dappline share(name, absolute, viewMode, "", 0, 1, 2, 1);
-                if (m_db->addShare(share))
-                    result = wrapShares(share.toXML(false));
-            }
+        if (!isShareablePath(location) || !Util::isAllowedPath(location, false, true))
+            return std::string(NO_SHARES);
+        const std::string absolute = absolutePath(location);
+        std::string name;
+        if (DapplinePtr existing = m_db->getShareByLocation(absolute)) {
+            return "<shares><meta><duplicate>1</duplicate></meta>" + existing->toXML(false) +
+                   "</shares>";
         }
-    } catch (const Poco::NotFoundException&) {
-        result = NO_SHARES;
-    }
-    sendSyncResponse(msg, result);
+        if (!m_db->uniqueShareName(absolute, name))
+            return std::string(NO_SHARES);
+        Dappline added(name, absolute, viewMode, "", 0, 1, 2, 1);
+        return m_db->addShare(added) ? wrapShares(added.toXML(false)) : NO_SHARES;
+    };
+    sendSyncResponse(
+        msg, answerFromForm(msg, FormSource::Body, Fallback::OnMissingField, NO_SHARES, share));
 }
 
 }  // namespace Dappline

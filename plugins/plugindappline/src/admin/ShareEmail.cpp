@@ -1,14 +1,16 @@
 // Sending a share's link by e-mail, and the links the owner puts into such a
 // mail: the public one and one that works inside the local network.
+#include "admin/FormAnswer.h"
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/HTMLForm.h>
-#include <Poco/Net/HTTPRequest.h>
 #include <Poco/URI.h>
 #include <tinyxml.h>
+
+#include <functional>
 
 #include "core/Dappline.h"
 #include "orvane/Defs.h"
@@ -26,22 +28,9 @@ namespace {
 
 const std::string::size_type MAX_SUBJECT_NAME = 15;
 
-void logHandlerError(const std::string& handler, const Poco::Exception& e) {
-    Poco::Logger::get("Dapplinepro")
-        .error(handler + " - Caught unhandled Poco exception [" + e.message() + "]");
-}
+typedef Poco::Net::HTMLForm Form;
 
-// The owner's screens encode these twice. A text that still holds a bare "%"
-// after the first decoding (a message about "50% off") is taken as it is.
-std::string decoded(const std::string& text) {
-    try {
-        std::string out;
-        Poco::URI::decode(text, out);
-        return out;
-    } catch (const Poco::SyntaxException&) {
-        return text;
-    }
-}
+typedef std::function<std::string(const Dappline&)> LinkMaker;
 
 std::string emailStatus(bool sent, const std::string& reason) {
     if (sent)
@@ -103,75 +92,69 @@ std::string localBaseURL() {
            std::to_string(API::ProfileManager::getHTTPPort());
 }
 
+// Inside the local network: the guest page, or the short link of a share
+// open to the public.
+std::string privateLink(const Dappline& share) {
+    const std::string base = localBaseURL();
+    std::string link = base + "#guest";
+    if (share.allowPublicAccess != 0) {
+        std::string code;
+        if (!Orvane::ShortURLManager().addShortURL(publicLongPath(share), code))
+            throw Poco::RuntimeException("The short link could not be registered");
+        link = base + "/url" + code;
+    }
+    std::string encoded;
+    Poco::URI::encode(link, "", encoded);
+    return encoded;
+}
+
+// Both links are made from the share the query names, and are "" when there
+// is none. Library errors answer the operation's failure and are logged.
+std::string linkForEmail(DapplineDB& db, const MessagePtr& msg, const std::string& operation,
+                         const std::string& handler, const LinkMaker& make) {
+    const FormReader read = [&](const Form& form) {
+        DapplinePtr share = db.getShareByName(Util::trim(form.get("sharename")));
+        return share ? make(*share) : std::string();
+    };
+    return answerFromForm(msg, FormSource::Query, Fallback::OnPocoError,
+                          Util::HTTP::getXMLResult(operation, false, ""), read, handler);
+}
+
 }  // namespace
 
 void DapplinePlugin::onSendShareToEmail(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = Util::HTTP::getXMLResult("sendsharetoemail", false, "");
-    try {
-        Poco::Net::HTMLForm form;
-        loadForm(bodyText(msg), form);
+    const FormReader send = [](const Form& form) {
         const std::string invalid = firstInvalidField(form);
-        if (!invalid.empty()) {
-            result = emailStatus(false, invalid);
-        } else {
-            const std::string from = form.get("from");
-            const std::string body =
-                mailBody(from, decoded(form.get("url")), decoded(form.get("message")));
-            std::string reason = "Failed to send email via server";
-            const bool sent = API::EmailManager::sendHTMLEmail(
-                from, form.get("toemailid"), subjectFor(from), body, form.get("replyto"), reason);
-            result = emailStatus(sent, sent ? "" : reason);
-        }
-    } catch (const Poco::Exception& e) {
-        logHandlerError("onSendShareToEmail", e);
-    }
-    sendSyncResponse(msg, result);
+        if (!invalid.empty())
+            return emailStatus(false, invalid);
+        // The owner's screens encode these twice.
+        const std::string from = form.get("from");
+        const std::string body =
+            mailBody(from, decodedOrAsIs(form.get("url")), decodedOrAsIs(form.get("message")));
+        std::string reason = "Failed to send email via server";
+        const bool sent = API::EmailManager::sendHTMLEmail(
+            from, form.get("toemailid"), subjectFor(from), body, form.get("replyto"), reason);
+        return emailStatus(sent, sent ? "" : reason);
+    };
+    sendSyncResponse(msg, answerFromForm(msg, FormSource::Body, Fallback::OnPocoError,
+                                         Util::HTTP::getXMLResult("sendsharetoemail", false, ""),
+                                         send, "onSendShareToEmail"));
 }
 
 void DapplinePlugin::onGetURLForEmail(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = Util::HTTP::getXMLResult("geturlforemail", false, "");
-    try {
-        Poco::Net::HTMLForm form;
-        loadForm(requestField(msg, Defs::HTTP::S_HTTP_REQ_REQUEST), form);
-        DapplinePtr share = m_db->getShareByName(Util::trim(form.get("sharename")));
-        result = share ? share->getURL(false) : "";
-    } catch (const Poco::Exception& e) {
-        logHandlerError("onGetURLForEmail", e);
-    }
-    sendSyncResponse(msg, result);
+    const LinkMaker link = [](const Dappline& share) { return share.getURL(false); };
+    sendSyncResponse(msg, linkForEmail(*m_db, msg, "geturlforemail", "onGetURLForEmail", link));
 }
 
 void DapplinePlugin::onGetPrivateURLForEmail(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = Util::HTTP::getXMLResult("getprivateurlforemail", false, "");
-    try {
-        const std::string base = localBaseURL();
-        Poco::Net::HTMLForm form;
-        loadForm(requestField(msg, Defs::HTTP::S_HTTP_REQ_REQUEST), form);
-        DapplinePtr share = m_db->getShareByName(Util::trim(form.get("sharename")));
-        if (!share) {
-            result = "";
-        } else {
-            std::string link = base + "#guest";
-            if (share->allowPublicAccess != 0) {
-                std::string code;
-                if (!Orvane::ShortURLManager().addShortURL(publicLongPath(*share), code)) {
-                    throw Poco::RuntimeException("The short link could not be registered");
-                }
-                link = base + "/url" + code;
-            }
-            result.clear();
-            Poco::URI::encode(link, "", result);
-        }
-    } catch (const Poco::Exception& e) {
-        logHandlerError("onGetPrivateURLForEmail", e);
-    }
-    sendSyncResponse(msg, result);
+    sendSyncResponse(msg, linkForEmail(*m_db, msg, "getprivateurlforemail",
+                                       "onGetPrivateURLForEmail", privateLink));
 }
 
 }  // namespace Dappline

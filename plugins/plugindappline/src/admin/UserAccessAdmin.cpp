@@ -2,14 +2,11 @@
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
 
-#include <Poco/Exception.h>
 #include <Poco/Net/HTMLForm.h>
-#include <Poco/Net/HTTPRequest.h>
 
-#include <cstdlib>
+#include <functional>
 
-#include "orvane/Defs.h"
-#include "orvane/HTTPUtil.h"
+#include "admin/FormAnswer.h"
 #include "store/DapplineDB.h"
 
 namespace Orvane {
@@ -17,10 +14,39 @@ namespace Dappline {
 
 namespace {
 
+typedef Poco::Net::HTMLForm Form;
+
 const char* const NO_USERS = "<users></users>";
 
-int idParam(const Poco::Net::HTMLForm& form, const std::string& name) {
-    return form.has(name) ? std::atoi(form.get(name).c_str()) : 0;
+// Every operation here reads the query; only a missing field gives the
+// fallback answer.
+std::string queryAnswer(const MessagePtr& msg, const std::string& fallback,
+                        const FormReader& read) {
+    return answerFromForm(msg, FormSource::Query, Fallback::OnMissingField, fallback, read);
+}
+
+std::string queryResult(const MessagePtr& msg, const std::string& operation,
+                        const FormAction& act) {
+    return resultFromForm(msg, FormSource::Query, Fallback::OnMissingField, operation, act);
+}
+
+// One of the share's two user lists; empty without "shareid".
+std::string usersAnswer(const MessagePtr& msg, const std::function<std::string(int)>& list) {
+    return queryAnswer(msg, NO_USERS, [&](const Form& form) {
+        return form.has("shareid") ? list(intParam(form, "shareid", 0)) : std::string(NO_USERS);
+    });
+}
+
+int shareIdOf(const Form& form) {
+    return intParam(form, "shareid", 0);
+}
+
+int userIdOf(const Form& form) {
+    return intParam(form, "userid", 0);
+}
+
+bool namesShareAndUser(const Form& form) {
+    return form.has("shareid") && form.has("userid");
 }
 
 }  // namespace
@@ -28,96 +54,55 @@ int idParam(const Poco::Net::HTMLForm& form, const std::string& name) {
 void DapplinePlugin::onGetUsersForShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = NO_USERS;
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
-        if (form.has("shareid"))
-            result = m_db->getUsersForShareXML(idParam(form, "shareid"));
-    } catch (const Poco::NotFoundException&) {
-        result = NO_USERS;
-    }
-    sendSyncResponse(msg, result);
+    sendSyncResponse(msg,
+                     usersAnswer(msg, [this](int id) { return m_db->getUsersForShareXML(id); }));
 }
 
 void DapplinePlugin::onGetAddUsersForShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result = NO_USERS;
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
-        if (form.has("shareid"))
-            result = m_db->getAddUsersForShareXML(idParam(form, "shareid"));
-    } catch (const Poco::NotFoundException&) {
-        result = NO_USERS;
-    }
-    sendSyncResponse(msg, result);
+    sendSyncResponse(msg,
+                     usersAnswer(msg, [this](int id) { return m_db->getAddUsersForShareXML(id); }));
 }
 
 void DapplinePlugin::onGetUserAccessForShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    std::string result;
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
-        result = m_db->getUserAccessForShare(idParam(form, "userid"), idParam(form, "shareid"));
-    } catch (const Poco::NotFoundException&) {
-        result = "<access><writemode>0</writemode></access>";
-    }
-    sendSyncResponse(msg, result);
+    const FormReader read = [this](const Form& form) {
+        return m_db->getUserAccessForShare(userIdOf(form), shareIdOf(form));
+    };
+    sendSyncResponse(msg, queryAnswer(msg, "<access><writemode>0</writemode></access>", read));
 }
 
 void DapplinePlugin::onSetUserAccessForShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
+    const FormAction set = [this](const Form& form) {
+        return m_db->setUserAccessForShare(userIdOf(form), shareIdOf(form),
+                                           form.get("write", "") == "1");
+    };
     // The answer names the operation the way the owner's screens expect it.
-    std::string result = Util::HTTP::getXMLResult("setuseraccess", false, "");
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
-        const bool write = form.has("write") && form.get("write") == "1";
-        const bool ok =
-            m_db->setUserAccessForShare(idParam(form, "userid"), idParam(form, "shareid"), write);
-        result = Util::HTTP::getXMLResult("setuseraccess", ok, "");
-    } catch (const Poco::NotFoundException&) {
-        result = Util::HTTP::getXMLResult("setuseraccess", false, "");
-    }
-    sendSyncResponse(msg, result);
+    sendSyncResponse(msg, queryResult(msg, "setuseraccess", set));
 }
 
 void DapplinePlugin::onAddUserToShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    bool ok = false;
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
-        // New users always start read only; write access is granted apart.
-        if (form.has("shareid") && form.has("userid")) {
-            ok = m_db->addUserToShare(idParam(form, "shareid"), idParam(form, "userid"), 0);
-        }
-    } catch (const Poco::NotFoundException&) {
-        ok = false;
-    }
-    sendSyncResponse(msg, Util::HTTP::getXMLResult("addusertoshare", ok, ""));
+    // New users always start read only; write access is granted apart.
+    const FormAction add = [this](const Form& form) {
+        return namesShareAndUser(form) && m_db->addUserToShare(shareIdOf(form), userIdOf(form), 0);
+    };
+    sendSyncResponse(msg, queryResult(msg, "addusertoshare", add));
 }
 
 void DapplinePlugin::onDeleteUserFromShare(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
-    bool ok = false;
-    try {
-        Poco::Net::HTMLForm form;
-        loadQueryForm(msg, form);
-        if (form.has("shareid") && form.has("userid")) {
-            ok = m_db->deleteUserFromShare(idParam(form, "shareid"), idParam(form, "userid"));
-        }
-    } catch (const Poco::NotFoundException&) {
-        ok = false;
-    }
-    sendSyncResponse(msg, Util::HTTP::getXMLResult("deleteuserfromshare", ok, ""));
+    const FormAction remove = [this](const Form& form) {
+        return namesShareAndUser(form) &&
+               m_db->deleteUserFromShare(shareIdOf(form), userIdOf(form));
+    };
+    sendSyncResponse(msg, queryResult(msg, "deleteuserfromshare", remove));
 }
 
 }  // namespace Dappline

@@ -1,6 +1,10 @@
 #include "core/MessageForm.h"
 
+#include <Poco/Exception.h>
 #include <Poco/Net/HTTPRequest.h>
+#include <Poco/URI.h>
+
+#include <cstdlib>
 
 #include "orvane/Defs.h"
 #include "orvane/MessageUtil.h"
@@ -39,6 +43,25 @@ std::string queryValue(const Data::MessagePtr& msg, const std::string& name) {
     Poco::Net::HTMLForm form;
     loadQueryForm(msg, form);
     return form.get(name, "");
+}
+
+int intParam(const Poco::Net::HTMLForm& form, const std::string& name, int fallback) {
+    return form.has(name) ? std::atoi(form.get(name).c_str()) : fallback;
+}
+
+std::int64_t int64Param(const Poco::Net::HTMLForm& form, const std::string& name,
+                        std::int64_t fallback) {
+    return form.has(name) ? std::atoll(form.get(name).c_str()) : fallback;
+}
+
+std::string decodedOrAsIs(const std::string& text) {
+    try {
+        std::string decoded;
+        Poco::URI::decode(text, decoded);
+        return decoded;
+    } catch (const Poco::SyntaxException&) {
+        return text;
+    }
 }
 
 std::string syncToken(const Data::MessagePtr& request) {

@@ -7,6 +7,7 @@
 
 #include <Poco/Net/HTMLForm.h>
 
+#include <cstdint>
 #include <string>
 
 #include "orvane/Message.h"
@@ -27,6 +28,13 @@ void loadQueryForm(const Data::MessagePtr& msg, Poco::Net::HTMLForm& form);
 void loadBodyForm(const Data::MessagePtr& msg, Poco::Net::HTMLForm& form);
 // One parameter of the query string; "" when absent.
 std::string queryValue(const Data::MessagePtr& msg, const std::string& name);
+// The field as a number (atoi's reading); fallback when it is absent.
+int intParam(const Poco::Net::HTMLForm& form, const std::string& name, int fallback);
+std::int64_t int64Param(const Poco::Net::HTMLForm& form, const std::string& name,
+                        std::int64_t fallback);
+// Percent-decoded; a text that holds a bare "%" (a folder named "50% off")
+// is taken as it is.
+std::string decodedOrAsIs(const std::string& text);
 
 // The request's sync token; "" when it has none (or there is no request).
 std::string syncToken(const Data::MessagePtr& request);

@@ -6,7 +6,6 @@
 // Handlers run on the deferred workers and read the database afresh.
 #include <Poco/Exception.h>
 #include <Poco/Net/HTMLForm.h>
-#include <cstdlib>
 #include <list>
 
 #include "core/Dappline.h"
@@ -25,10 +24,6 @@ namespace {
 const char* const FILE_LIST_FAIL = "<filelistfail></filelistfail>";
 const char* const NO_DIRECTORIES = "<directories></directories>";
 const char* const ROOTS_META = "<meta><parentpath></parentpath><isroot>1</isroot></meta>";
-
-int intParam(const Poco::Net::HTMLForm& form, const std::string& name, int fallback) {
-    return form.has(name) ? std::atoi(form.get(name).c_str()) : fallback;
-}
 
 // Only the lister's known filters pass; anything else lists everything.
 std::string filterParam(const Poco::Net::HTMLForm& form) {
