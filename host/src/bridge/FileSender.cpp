@@ -16,6 +16,7 @@
 #include "bridge/ReplyWriter.h"
 #include "bridge/SendFileComplete.h"
 #include "front/HttpErrors.h"
+#include "http/FileDescriptor.h"
 #include "net/message/ServerResponse.h"
 #include "orvane/Defs.h"
 
@@ -28,18 +29,6 @@ namespace {
 
 // One copy at most, for an answer that is not our front's.
 const std::uint64_t kChunk = 256u << 10;
-
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : m_fd(fd) {}
-    ~FdGuard() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-private:
-    int m_fd;
-};
 
 std::string makeETag(const struct stat& info) {
     char text[96];
@@ -96,7 +85,7 @@ void FileSender::send(const Data::Message& reply) {
     const std::string path = resp ? resp->getString(Defs::HTTP::S_HTTP_SEND_FILE) : "";
     // O_NONBLOCK so that a fifo put in a file's place cannot hang the open.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    FdGuard guard(fd);
+    FileDescriptor guard(fd);
     struct stat info;
     if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         HttpErrors::send(m_response, HTTPResponse::HTTP_NOT_FOUND, "The file is not there.");

@@ -125,10 +125,6 @@ void release(std::uint64_t generation) {
 
 }  // namespace
 
-bool WriteFailure::noSpace() const {
-    return m_error == ENOSPC || m_error == EDQUOT || m_error == EFBIG;
-}
-
 TempFile::TempFile(const std::string& folder) : m_folder(folder) {
     const std::string id = Poco::UUIDGenerator::defaultGenerator().createRandom().toString();
     m_path = folder + "/" + PREFIX + id;

@@ -8,22 +8,12 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
+
+#include "http/WriteFailure.h"
 
 namespace Orvane {
 namespace Host {
-
-class WriteFailure : public std::runtime_error {
-public:
-    WriteFailure(const std::string& what, int error) : std::runtime_error(what), m_error(error) {}
-    int error() const { return m_error; }
-    // Disk full, quota or file size limit: the client is told 507.
-    bool noSpace() const;
-
-private:
-    int m_error;
-};
 
 class TempFile {
 public:

@@ -109,7 +109,7 @@ std::string reason(int error, const std::string& fallback) {
     throw ExplorerError(200, reason(error, fallback));
 }
 
-[[noreturn]] void failed(const TreeError& e, const std::string& fallback) {
+[[noreturn]] void failed(const WriteFailure& e, const std::string& fallback) {
     log().warning(e.what());
     throw ExplorerError(200, reason(e.error(), fallback));
 }
@@ -140,20 +140,20 @@ void moveAcross(const std::string& from, const std::string& to) {
     int skipped = 0;
     try {
         ExplorerTree::copyTo(from, to, skipped);
-    } catch (const TreeError& e) {
+    } catch (const WriteFailure& e) {
         failed(e, "The file or folder could not be moved");
     }
     if (skipped > 0) {
         try {
             ExplorerTree::remove(to);
-        } catch (const TreeError& e) {
+        } catch (const WriteFailure& e) {
             log().warning(e.what());
         }
         throw ExplorerError(200, "The folder holds links or special files and stays where it is");
     }
     try {
         ExplorerTree::remove(from);
-    } catch (const TreeError& e) {
+    } catch (const WriteFailure& e) {
         log().warning(e.what());
         throw ExplorerError(200, "The copy is in place, but the original could not be removed");
     }
@@ -199,7 +199,7 @@ std::string ExplorerOperations::remove(const std::string& path) {
         throw ExplorerError(200, NOT_THERE);
     try {
         ExplorerTree::remove(path);
-    } catch (const TreeError& e) {
+    } catch (const WriteFailure& e) {
         failed(e, "Not everything could be deleted");
     }
     return "Deleted";
@@ -216,7 +216,7 @@ std::string ExplorerOperations::copy(const std::string& source, const std::strin
     std::string copied;
     try {
         copied = ExplorerTree::copyUnique(source, folder, nameOf(source), skipped);
-    } catch (const TreeError& e) {
+    } catch (const WriteFailure& e) {
         failed(e, "The copy could not be made");
     }
     std::string message = "Copied to " + nameOf(copied);

@@ -13,6 +13,7 @@ namespace Host {
 
 // status: 200 for an operation that could not be done (the answer says
 // success 0), 400 for unusable input, 403 for a path the host refuses.
+// Not OwnerError: that one's status is always the HTTP answer's own.
 class ExplorerError : public std::runtime_error {
 public:
     ExplorerError(int status, const std::string& message)

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "http/FileDescriptor.h"
 #include "http/TempFile.h"
 #include "orvane/Util.h"
 
@@ -22,29 +23,9 @@ const int kMaxDepth = 256;
 const std::size_t kChunk = 256 * 1024;
 const int kMaxNumber = 10000;
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd);
-    }
-
-private:
-    int m_fd;
-};
-
 [[noreturn]] void fail(const std::string& what) {
     const int error = errno;
-    throw TreeError(what + ": " + std::strerror(error), error);
+    throw WriteFailure(what + ": " + std::strerror(error), error);
 }
 
 int openFolder(const std::string& path) {
@@ -97,7 +78,7 @@ std::vector<std::string> namesIn(int folderFd) {
 
 void checkDepth(int depth) {
     if (depth >= kMaxDepth)
-        throw TreeError("the folders are nested too deeply", ELOOP);
+        throw WriteFailure("the folders are nested too deeply", ELOOP);
 }
 
 void removeEntry(int parent, const std::string& name, int depth) {
@@ -115,7 +96,7 @@ void removeEntry(int parent, const std::string& name, int depth) {
     checkDepth(depth);
     {
         // Fails rather than follows when the folder was swapped for a link.
-        Fd folder(openChildFolder(parent, name));
+        FileDescriptor folder(openChildFolder(parent, name));
         if (folder.get() < 0)
             fail("cannot open the folder " + name);
         for (const auto& child : namesIn(folder.get()))
@@ -128,7 +109,7 @@ void removeEntry(int parent, const std::string& name, int depth) {
 void removeQuietly(int parent, const std::string& name) {
     try {
         removeEntry(parent, name, 0);
-    } catch (const TreeError&) {
+    } catch (const WriteFailure&) {
         // The copy's own failure is what the caller must hear of.
     }
 }
@@ -163,15 +144,16 @@ bool copyEntry(int srcParent, const std::string& srcName, int dstParent, const s
 bool copyFile(int srcParent, const std::string& srcName, const struct stat& info, int dstParent,
               const std::string& dstName) {
     // O_NONBLOCK: a fifo swapped in meanwhile must not hang the open.
-    Fd in(::openat(srcParent, srcName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor in(
+        ::openat(srcParent, srcName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat now;
     if (in.get() < 0 || ::fstat(in.get(), &now) != 0)
         fail("cannot open " + srcName);
     if (!S_ISREG(now.st_mode))
-        throw TreeError(srcName + " is no longer a file", EINVAL);
+        throw WriteFailure(srcName + " is no longer a file", EINVAL);
     const mode_t mode = (info.st_mode & 0777) | 0600;
-    Fd out(::openat(dstParent, dstName.c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    FileDescriptor out(::openat(dstParent, dstName.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (out.get() < 0) {
         if (errno == EEXIST)
             return false;
@@ -181,7 +163,7 @@ bool copyFile(int srcParent, const std::string& srcName, const struct stat& info
         copyData(in.get(), out.get());
         if (out.close() != 0)
             fail("cannot write the copy");
-    } catch (const TreeError&) {
+    } catch (const WriteFailure&) {
         ::unlinkat(dstParent, dstName.c_str(), 0);
         throw;
     }
@@ -191,7 +173,7 @@ bool copyFile(int srcParent, const std::string& srcName, const struct stat& info
 bool copyFolder(int srcParent, const std::string& srcName, const struct stat& info, int dstParent,
                 const std::string& dstName, int depth, int& skipped) {
     checkDepth(depth);
-    Fd in(openChildFolder(srcParent, srcName));
+    FileDescriptor in(openChildFolder(srcParent, srcName));
     if (in.get() < 0)
         fail("cannot open the folder " + srcName);
     if (::mkdirat(dstParent, dstName.c_str(), 0700) != 0) {
@@ -200,7 +182,7 @@ bool copyFolder(int srcParent, const std::string& srcName, const struct stat& in
         fail("cannot create the folder " + dstName);
     }
     try {
-        Fd out(openChildFolder(dstParent, dstName));
+        FileDescriptor out(openChildFolder(dstParent, dstName));
         if (out.get() < 0)
             fail("cannot open the new folder " + dstName);
         for (const auto& child : namesIn(in.get())) {
@@ -208,11 +190,11 @@ bool copyFolder(int srcParent, const std::string& srcName, const struct stat& in
             if (TempFile::isTempName(child))
                 continue;
             if (!copyEntry(in.get(), child, out.get(), child, depth + 1, skipped))
-                throw TreeError(child + " appeared in the new folder", EEXIST);
+                throw WriteFailure(child + " appeared in the new folder", EEXIST);
         }
         // Kept writable for its owner, so that the copy can be removed again.
         ::fchmod(out.get(), (info.st_mode & 0777) | 0700);
-    } catch (const TreeError&) {
+    } catch (const WriteFailure&) {
         removeQuietly(dstParent, dstName);
         throw;
     }
@@ -229,7 +211,7 @@ bool copyEntry(int srcParent, const std::string& srcName, int dstParent, const s
     if (S_ISDIR(info.st_mode))
         return copyFolder(srcParent, srcName, info, dstParent, dstName, depth, skipped);
     if (depth == 0)
-        throw TreeError(srcName + " is neither a file nor a folder", EINVAL);
+        throw WriteFailure(srcName + " is neither a file nor a folder", EINVAL);
     ++skipped;
     return true;
 }
@@ -240,21 +222,17 @@ std::string joined(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-bool TreeError::noSpace() const {
-    return m_error == ENOSPC || m_error == EDQUOT || m_error == EFBIG;
-}
-
 void ExplorerTree::remove(const std::string& path) {
     std::string name;
-    Fd parent(openParent(path, name));
+    FileDescriptor parent(openParent(path, name));
     removeEntry(parent.get(), name, 0);
 }
 
 std::string ExplorerTree::copyUnique(const std::string& source, const std::string& folder,
                                      const std::string& name, int& skipped) {
     std::string srcName;
-    Fd srcParent(openParent(source, srcName));
-    Fd target(openFolder(folder));
+    FileDescriptor srcParent(openParent(source, srcName));
+    FileDescriptor target(openFolder(folder));
     struct stat info;
     if (::fstatat(srcParent.get(), srcName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         fail("cannot examine " + source);
@@ -267,15 +245,15 @@ std::string ExplorerTree::copyUnique(const std::string& source, const std::strin
         if (copyEntry(srcParent.get(), srcName, target.get(), candidate, 0, skipped))
             return joined(folder, candidate);
     }
-    throw TreeError("no free name for " + name, EEXIST);
+    throw WriteFailure("no free name for " + name, EEXIST);
 }
 
 void ExplorerTree::copyTo(const std::string& source, const std::string& target, int& skipped) {
     std::string srcName, dstName;
-    Fd srcParent(openParent(source, srcName));
-    Fd dstParent(openParent(target, dstName));
+    FileDescriptor srcParent(openParent(source, srcName));
+    FileDescriptor dstParent(openParent(target, dstName));
     if (!copyEntry(srcParent.get(), srcName, dstParent.get(), dstName, 0, skipped))
-        throw TreeError(target + " exists already", EEXIST);
+        throw WriteFailure(target + " exists already", EEXIST);
 }
 
 }  // namespace Host
