@@ -4,31 +4,14 @@
 // address and a locked-out address gets 429. One object per request.
 #pragma once
 
-#include <Poco/Net/HTMLForm.h>
-#include <Poco/Net/HTTPRequestHandler.h>
-
-#include "front/FrontContext.h"
+#include "auth/SignInHandler.h"
 
 namespace Orvane {
 namespace Host {
 
-class GuestLogin : public Poco::Net::HTTPRequestHandler {
+class GuestLogin : public SignInHandler {
 public:
-    enum Action { LOGIN, LOGOUT };
-
     GuestLogin(FrontContext& context, Action action);
-
-    void handleRequest(Poco::Net::HTTPServerRequest& request,
-                       Poco::Net::HTTPServerResponse& response) override;
-
-private:
-    void login(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
-               const Poco::Net::HTMLForm& form);
-    void logout(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
-                const Poco::Net::HTMLForm& form);
-
-    FrontContext& m_context;
-    Action m_action;
 };
 
 }  // namespace Host

@@ -5,25 +5,14 @@
 // sign-ins. One object per request.
 #pragma once
 
-#include <Poco/Net/HTTPRequestHandler.h>
-
-#include "front/FrontContext.h"
+#include "auth/SignInHandler.h"
 
 namespace Orvane {
 namespace Host {
 
-class OwnerLogin : public Poco::Net::HTTPRequestHandler {
+class OwnerLogin : public SignInHandler {
 public:
-    enum Action { LOGIN, LOGOUT };
-
     OwnerLogin(FrontContext& context, Action action);
-
-    void handleRequest(Poco::Net::HTTPServerRequest& request,
-                       Poco::Net::HTTPServerResponse& response) override;
-
-private:
-    FrontContext& m_context;
-    Action m_action;
 };
 
 }  // namespace Host
