@@ -1,11 +1,10 @@
 #include "bridge/SyncProxyService.h"
 
-#include <Poco/Delegate.h>
 #include <Poco/Logger.h>
 
 #include "bridge/SendFileComplete.h"
 #include "orvane/Defs.h"
-#include "orvane/Exception.h"
+#include "orvane/Dispatcher.h"
 
 namespace Orvane {
 namespace Host {
@@ -26,32 +25,26 @@ bool namesFile(const Data::Message& msg) {
 
 }  // namespace
 
-SyncProxyService::SyncProxyService(PendingReplies& pending) : m_pending(pending) {}
+SyncProxyService::SyncProxyService(PendingReplies& pending)
+    : m_pending(pending), m_registration(Service::SYNCPROXYSERVICE) {}
 
 SyncProxyService::~SyncProxyService() {
     stop();
 }
 
 void SyncProxyService::start() {
-    m_event.reset(new System::MessageEventInfo());
-    m_event->event += Poco::delegate(this, &SyncProxyService::onMessage);
-    if (!Orvane::Dispatcher()->registerService(Service::SYNCPROXYSERVICE, m_event)) {
-        throw Orvane::Exception("The service name SyncProxyService is taken");
-    }
+    m_registration.start([this](MessagePtr& msg) { onMessage(msg); });
     Orvane::setDeferredDeliveryHook([this](const MessagePtr& msg) { afterDeferredDelivery(msg); });
-    m_started = true;
 }
 
 void SyncProxyService::stop() {
-    if (!m_started)
+    if (!m_registration.started())
         return;
     Orvane::setDeferredDeliveryHook(System::MessageDispatcher::DeliveryHook());
-    Orvane::Dispatcher()->unregisterService(Service::SYNCPROXYSERVICE);
-    m_event->event -= Poco::delegate(this, &SyncProxyService::onMessage);
-    m_started = false;
+    m_registration.stop();
 }
 
-void SyncProxyService::onMessage(const void*, MessagePtr& msg) {
+void SyncProxyService::onMessage(MessagePtr& msg) {
     if (!msg || msg->operation != Sync::MO_SYNC)
         return;
     const std::string token = tokenOf(*msg);

@@ -8,7 +8,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "bridge/PendingReplies.h"
-#include "orvane/Dispatcher.h"
+#include "services/ServiceRegistration.h"
 
 namespace Orvane {
 namespace Host {
@@ -25,12 +25,11 @@ public:
 private:
     typedef boost::shared_ptr<Data::Message> MessagePtr;
 
-    void onMessage(const void* sender, MessagePtr& msg);
+    void onMessage(MessagePtr& msg);
     void afterDeferredDelivery(const MessagePtr& msg);
 
     PendingReplies& m_pending;
-    boost::shared_ptr<System::MessageEventInfo> m_event;
-    bool m_started = false;
+    ServiceRegistration m_registration;
 };
 
 }  // namespace Host

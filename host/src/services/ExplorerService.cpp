@@ -1,6 +1,5 @@
 #include "services/ExplorerService.h"
 
-#include <Poco/Delegate.h>
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/HTMLForm.h>
@@ -13,9 +12,9 @@
 #include <map>
 
 #include "orvane/Defs.h"
-#include "orvane/Exception.h"
+#include "orvane/Dispatcher.h"
 #include "orvane/HTTPUtil.h"
-#include "orvane/MessageUtil.h"
+#include "services/BusRequest.h"
 #include "services/ExplorerOperations.h"
 
 namespace Orvane {
@@ -103,22 +102,12 @@ const std::map<std::string, Operation>& operations() {
     return table;
 }
 
-bool isAllowed(const Data::Message& msg) {
-    const Data::VariantRow* row = msg.findSection(GuestAccess::MS_GUESTACCESS);
-    return row && row->getString(GuestAccess::S_ALLOW) == Defaults::TRUEVAL;
-}
-
 // Posts the "SYNC" answer for the request's token; `allow` of -1 leaves the
 // upload fields out.
 void answer(const ExplorerService::MessagePtr& request, int status, const std::string& body,
             int allow = -1, const std::string& folder = std::string()) {
     ExplorerService::MessagePtr reply =
-        Util::MessageUtil::createNewMessage(Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
-    reply->sender = Service::EXPLORER;
-    const Data::VariantRow* sync = request->findSection(Sync::MS_SYNC);
-    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
-        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
-    Util::MessageUtil::addHTTPResponse(reply, status, TEXT_XML);
+        BusRequest::reply(*request, Service::EXPLORER, status, TEXT_XML);
     if (allow >= 0) {
         Data::VariantRow& resp = (*reply)[HTTP::MS_HTTP_RESP];
         resp[HTTP::S_HTTP_RESP_ALLOW] = allow;
@@ -130,29 +119,17 @@ void answer(const ExplorerService::MessagePtr& request, int status, const std::s
 
 }  // namespace
 
-ExplorerService::ExplorerService() {}
-
-ExplorerService::~ExplorerService() {
-    stop();
-}
+ExplorerService::ExplorerService() : m_registration(Service::EXPLORER) {}
 
 void ExplorerService::start() {
-    m_event.reset(new System::MessageEventInfo());
-    m_event->event += Poco::delegate(this, &ExplorerService::onMessage);
-    if (!Orvane::Dispatcher()->registerService(Service::EXPLORER, m_event))
-        throw Orvane::Exception("The service name explorer is taken");
-    m_started = true;
+    m_registration.start([this](MessagePtr& msg) { onMessage(msg); });
 }
 
 void ExplorerService::stop() {
-    if (!m_started)
-        return;
-    Orvane::Dispatcher()->unregisterService(Service::EXPLORER);
-    m_event->event -= Poco::delegate(this, &ExplorerService::onMessage);
-    m_started = false;
+    m_registration.stop();
 }
 
-void ExplorerService::onMessage(const void*, MessagePtr& msg) {
+void ExplorerService::onMessage(MessagePtr& msg) {
     if (!msg)
         return;
     if (msg->operation == START_UPLOAD)
@@ -167,7 +144,7 @@ void ExplorerService::answerOperation(MessagePtr& msg) {
         auto operation = operations().find(op);
         if (operation == operations().end())
             throw ExplorerError(404, "Unknown operation");
-        if (!isAllowed(*msg))
+        if (!BusRequest::isAllowed(*msg))
             throw ExplorerError(403, "Access denied");
         Poco::Net::HTMLForm form;
         loadBody(*msg, form);
@@ -191,7 +168,7 @@ void ExplorerService::answerOperation(MessagePtr& msg) {
 // The upload path stores the files itself; it needs the yes and the folder.
 void ExplorerService::answerUpload(MessagePtr& msg) {
     try {
-        if (!isAllowed(*msg))
+        if (!BusRequest::isAllowed(*msg))
             throw ExplorerError(403, "Access denied");
         Poco::Net::HTMLForm query;
         loadQuery(*msg, query);

@@ -12,7 +12,7 @@
 #include <boost/shared_ptr.hpp>
 #include <string>
 
-#include "orvane/Dispatcher.h"
+#include "services/ServiceRegistration.h"
 
 namespace Orvane {
 namespace Host {
@@ -22,19 +22,17 @@ public:
     typedef boost::shared_ptr<Data::Message> MessagePtr;
 
     ExplorerService();
-    ~ExplorerService();
 
     // Registers as "explorer"; throws Orvane::Exception when the name is taken.
     void start();
     void stop();
 
 private:
-    void onMessage(const void* sender, MessagePtr& msg);
+    void onMessage(MessagePtr& msg);
     void answerOperation(MessagePtr& msg);
     void answerUpload(MessagePtr& msg);
 
-    boost::shared_ptr<System::MessageEventInfo> m_event;
-    bool m_started = false;
+    ServiceRegistration m_registration;
 };
 
 }  // namespace Host

@@ -1,12 +1,11 @@
 #include "services/TimerService.h"
 
-#include <Poco/Delegate.h>
 #include <Poco/Logger.h>
 
 #include <vector>
 
 #include "orvane/Defs.h"
-#include "orvane/Exception.h"
+#include "orvane/Dispatcher.h"
 #include "orvane/MessageUtil.h"
 
 namespace Orvane {
@@ -19,37 +18,30 @@ namespace {
 const long kMinimumIntervalMs = 10;
 }  // namespace
 
-TimerService::TimerService() = default;
+TimerService::TimerService() : m_registration(Service::TIMERSERVICE) {}
 
 TimerService::~TimerService() {
     stop();
 }
 
 void TimerService::start() {
-    m_event.reset(new System::MessageEventInfo());
-    m_event->event += Poco::delegate(this, &TimerService::onMessage);
-    if (!Orvane::Dispatcher()->registerService(Service::TIMERSERVICE, m_event)) {
-        throw Orvane::Exception("The service name TimerService is taken");
-    }
+    m_registration.start([this](MessagePtr& msg) { onMessage(msg); });
     m_stopping = false;
     m_thread = std::thread([this] { run(); });
-    m_started = true;
 }
 
 void TimerService::stop() {
-    if (!m_started)
+    if (!m_registration.started())
         return;
-    Orvane::Dispatcher()->unregisterService(Service::TIMERSERVICE);
+    m_registration.stop();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
         m_changed.notify_all();
     }
     m_thread.join();
-    m_event->event -= Poco::delegate(this, &TimerService::onMessage);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_timers.clear();
-    m_started = false;
 }
 
 std::size_t TimerService::activeTimers() {
@@ -57,7 +49,7 @@ std::size_t TimerService::activeTimers() {
     return m_timers.size();
 }
 
-void TimerService::onMessage(const void*, MessagePtr& msg) {
+void TimerService::onMessage(MessagePtr& msg) {
     if (!msg)
         return;
     if (msg->operation == Timer::MO_TIMER_START) {

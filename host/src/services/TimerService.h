@@ -14,7 +14,7 @@
 #include <thread>
 #include <utility>
 
-#include "orvane/Dispatcher.h"
+#include "services/ServiceRegistration.h"
 
 namespace Orvane {
 namespace Host {
@@ -40,19 +40,18 @@ private:
         Clock::time_point due;
     };
 
-    void onMessage(const void* sender, MessagePtr& msg);
+    void onMessage(MessagePtr& msg);
     void startTimer(const Data::Message& msg);
     void stopTimer(const Data::Message& msg);
     void run();
     void fire(const Key& key);
 
-    boost::shared_ptr<System::MessageEventInfo> m_event;
+    ServiceRegistration m_registration;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::map<Key, Entry> m_timers;
     std::thread m_thread;
     bool m_stopping = false;
-    bool m_started = false;
 };
 
 }  // namespace Host

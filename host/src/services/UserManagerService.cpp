@@ -2,7 +2,6 @@
 
 #include <Poco/DateTimeFormat.h>
 #include <Poco/DateTimeFormatter.h>
-#include <Poco/Delegate.h>
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
@@ -19,8 +18,8 @@
 #include "orvane/Exception.h"
 #include "orvane/HTTPUtil.h"
 #include "orvane/Image.h"
-#include "orvane/MessageUtil.h"
 #include "orvane/Util.h"
+#include "services/BusRequest.h"
 
 namespace Orvane {
 namespace Host {
@@ -55,11 +54,6 @@ std::string queryValue(const Data::Message& msg, const std::string& name) {
     Poco::Net::HTMLForm form;
     form.load(Poco::Net::HTTPRequest(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query));
     return form.get(name, "");
-}
-
-bool isAllowed(const Data::Message& msg) {
-    const Data::VariantRow* row = msg.findSection(GuestAccess::MS_GUESTACCESS);
-    return row && row->getString(GuestAccess::S_ALLOW) == Defaults::TRUEVAL;
 }
 
 bool hasParentStep(const std::string& path) {
@@ -179,7 +173,7 @@ bool browserPlays(const std::string& type) {
 
 }  // namespace
 
-UserManagerService::UserManagerService() {
+UserManagerService::UserManagerService() : m_registration(Service::BOOTUSERMANAGER) {
     m_operations["getfsthumbimage"] = [this](MessagePtr& msg) { answerThumbnail(msg); };
     m_operations["getfsslideimage"] = [this](MessagePtr& msg) { answerSlide(msg); };
     m_operations["getfolder.jpg"] = [this](MessagePtr& msg) { answerFolderPicture(msg); };
@@ -188,54 +182,36 @@ UserManagerService::UserManagerService() {
     m_operations["downloadfile"] = [this](MessagePtr& msg) { answerDownload(msg); };
 }
 
-UserManagerService::~UserManagerService() {
-    stop();
-}
-
 void UserManagerService::addOperation(const std::string& operation, const Handler& handler) {
     m_operations[operation] = handler;
 }
 
 void UserManagerService::start() {
-    m_event.reset(new System::MessageEventInfo());
-    m_event->event += Poco::delegate(this, &UserManagerService::onMessage);
-    if (!Orvane::Dispatcher()->registerService(Service::BOOTUSERMANAGER, m_event))
-        throw Orvane::Exception("The service name UserManager is taken");
-    m_started = true;
+    m_registration.start([this](MessagePtr& msg) { onMessage(msg); });
 }
 
 void UserManagerService::stop() {
-    if (!m_started)
-        return;
-    Orvane::Dispatcher()->unregisterService(Service::BOOTUSERMANAGER);
-    m_event->event -= Poco::delegate(this, &UserManagerService::onMessage);
-    m_started = false;
+    m_registration.stop();
 }
 
 void UserManagerService::answer(const MessagePtr& request, int status,
                                 const std::string& contentType, const std::string& body,
                                 const std::string& cacheControl) {
-    MessagePtr reply =
-        Util::MessageUtil::createNewMessage(Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
-    reply->sender = Service::BOOTUSERMANAGER;
-    const Data::VariantRow* sync = request->findSection(Sync::MS_SYNC);
-    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
-        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
-    Util::MessageUtil::addHTTPResponse(reply, status, contentType);
+    MessagePtr reply = BusRequest::reply(*request, Service::BOOTUSERMANAGER, status, contentType);
     reply->setRawData(body);
     if (!cacheControl.empty())
         (*reply)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_SET_CACHE_CONTROL] = cacheControl;
     Orvane::Dispatcher()->postMessage(reply);
 }
 
-void UserManagerService::onMessage(const void*, MessagePtr& msg) {
+void UserManagerService::onMessage(MessagePtr& msg) {
     if (!msg)
         return;
     auto operation = m_operations.find(msg->operation);
     try {
         if (operation == m_operations.end())
             throw Refusal(404, "Not Found");
-        if (!isAllowed(*msg))
+        if (!BusRequest::isAllowed(*msg))
             throw Refusal(403, "Forbidden");
         operation->second(msg);
     } catch (const Refusal& refusal) {
@@ -292,13 +268,7 @@ void UserManagerService::answerDownload(MessagePtr& msg) {
     std::string name, folder;
     Util::splitFolder(path, name, folder);
     const std::string type = Util::HTTP::getHTTPContentType(name);
-    MessagePtr reply =
-        Util::MessageUtil::createNewMessage(Service::SYNCPROXYSERVICE, Sync::MO_SYNC);
-    reply->sender = Service::BOOTUSERMANAGER;
-    const Data::VariantRow* sync = msg->findSection(Sync::MS_SYNC);
-    (*reply)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN] =
-        sync ? sync->getString(Sync::S_SYNC_TOKEN) : std::string();
-    Util::MessageUtil::addHTTPResponse(reply, 200, type);
+    MessagePtr reply = BusRequest::reply(*msg, Service::BOOTUSERMANAGER, 200, type);
     Data::VariantRow& resp = (*reply)[HTTP::MS_HTTP_RESP];
     resp[HTTP::S_HTTP_SEND_FILE] = path;
     resp[HTTP::S_HTTP_CONTENT_DISPOSITION] = "attachment; filename=\"" + name + "\"";

@@ -13,19 +13,18 @@
 #include <map>
 #include <string>
 
-#include "orvane/Dispatcher.h"
+#include "services/ServiceRegistration.h"
 
 namespace Orvane {
 namespace Host {
 
 class UserManagerService {
 public:
-    typedef boost::shared_ptr<Data::Message> MessagePtr;
+    typedef ServiceRegistration::MessagePtr MessagePtr;
     // Called only for requests whose "ALLOW" is 1; answers the request.
-    typedef std::function<void(MessagePtr&)> Handler;
+    typedef ServiceRegistration::Handler Handler;
 
     UserManagerService();
-    ~UserManagerService();
 
     // Before start(); replaces an operation of the same name.
     void addOperation(const std::string& operation, const Handler& handler);
@@ -38,7 +37,7 @@ public:
                        const std::string& body, const std::string& cacheControl = "");
 
 private:
-    void onMessage(const void* sender, MessagePtr& msg);
+    void onMessage(MessagePtr& msg);
     void answerThumbnail(MessagePtr& msg);
     void answerSlide(MessagePtr& msg);
     void answerFolderPicture(MessagePtr& msg);
@@ -48,8 +47,7 @@ private:
     void answerPicture(MessagePtr& msg, const std::string& path, bool slide);
 
     std::map<std::string, Handler> m_operations;
-    boost::shared_ptr<System::MessageEventInfo> m_event;
-    bool m_started = false;
+    ServiceRegistration m_registration;
 };
 
 }  // namespace Host
