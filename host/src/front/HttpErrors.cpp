@@ -1,6 +1,7 @@
 #include "front/HttpErrors.h"
 
 #include "http/HeaderText.h"
+#include "http/ResponseBody.h"
 
 namespace Orvane {
 namespace Host {
@@ -19,12 +20,16 @@ void HttpErrors::send(Poco::Net::HTTPServerResponse& response, int status,
     if (!detail.empty())
         body += "<p>" + HeaderText::html(detail) + "</p>";
     body += "</body></html>\n";
-    response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(status));
-    response.setContentType("text/html; charset=utf-8");
-    response.set("Cache-Control", "no-store");
-    response.set("X-Content-Type-Options", "nosniff");
-    response.setContentLength(static_cast<std::streamsize>(body.size()));
-    response.sendBuffer(body.data(), body.size());
+    ResponseBody::send(response, status, "text/html; charset=utf-8", "no-store", body);
+}
+
+bool HttpErrors::readOnly(const Poco::Net::HTTPServerRequest& request,
+                          Poco::Net::HTTPServerResponse& response) {
+    if (request.getMethod() == "GET" || request.getMethod() == "HEAD")
+        return true;
+    response.set("Allow", "GET, HEAD");
+    send(response, Poco::Net::HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
+    return false;
 }
 
 }  // namespace Host

@@ -2,6 +2,7 @@
 // HTML page, never a stack trace. Thread-safe.
 #pragma once
 
+#include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerResponse.h>
 
 #include <string>
@@ -15,6 +16,9 @@ public:
     static void send(Poco::Net::HTTPServerResponse& response, int status,
                      const std::string& detail = "");
     static std::string reason(int status);
+    // False (after answering 405) when the request is neither GET nor HEAD.
+    static bool readOnly(const Poco::Net::HTTPServerRequest& request,
+                         Poco::Net::HTTPServerResponse& response);
 };
 
 }  // namespace Host

@@ -42,11 +42,8 @@ bool ShortLinkHandler::isLocalPath(const std::string& path) {
 
 void ShortLinkHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
                                      Poco::Net::HTTPServerResponse& response) {
-    if (request.getMethod() != "GET" && request.getMethod() != "HEAD") {
-        response.set("Allow", "GET, HEAD");
-        HttpErrors::send(response, HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
+    if (!HttpErrors::readOnly(request, response))
         return;
-    }
     std::string path;
     try {
         if (!isCode(m_code) || !Orvane::ShortURLManager().resolveShortURL(m_code, path))

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "front/HttpErrors.h"
+#include "http/ResponseBody.h"
 
 namespace Orvane {
 namespace Host {
@@ -81,11 +82,8 @@ StaticPage::StaticPage(const std::string& wwwDir, const std::string& file)
 
 void StaticPage::handleRequest(Poco::Net::HTTPServerRequest& request,
                                Poco::Net::HTTPServerResponse& response) {
-    if (request.getMethod() != "GET" && request.getMethod() != "HEAD") {
-        response.set("Allow", "GET, HEAD");
-        HttpErrors::send(response, HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
+    if (!HttpErrors::readOnly(request, response))
         return;
-    }
     std::string body;
     try {
         Poco::FileInputStream in(m_wwwDir + "/" + m_file);
@@ -95,13 +93,9 @@ void StaticPage::handleRequest(Poco::Net::HTTPServerRequest& request,
         HttpErrors::send(response, HTTPResponse::HTTP_NOT_FOUND);
         return;
     }
-    response.setContentType(contentType(m_file));
-    response.set("Cache-Control", "no-cache");
-    response.set("X-Content-Type-Options", "nosniff");
     response.set("X-Frame-Options", "DENY");
     response.set("Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'");
-    response.setContentLength(static_cast<std::streamsize>(body.size()));
-    response.sendBuffer(body.data(), body.size());
+    ResponseBody::send(response, HTTPResponse::HTTP_OK, contentType(m_file), "no-cache", body);
 }
 
 }  // namespace Host

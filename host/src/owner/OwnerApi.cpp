@@ -6,6 +6,7 @@
 #include <Poco/String.h>
 
 #include "http/RequestBody.h"
+#include "http/ResponseBody.h"
 #include "orvane/AuthKey.h"
 #include "owner/OwnerError.h"
 #include "owner/OwnerFolders.h"
@@ -122,12 +123,7 @@ void OwnerApi::readForm(Poco::Net::HTTPServerRequest& request, Poco::Net::HTMLFo
 }
 
 void OwnerApi::send(Poco::Net::HTTPServerResponse& response, int status, const std::string& json) {
-    response.setStatusAndReason(static_cast<HTTPResponse::HTTPStatus>(status));
-    response.setContentType("application/json; charset=utf-8");
-    response.set("Cache-Control", "no-store");
-    response.set("X-Content-Type-Options", "nosniff");
-    response.setContentLength(static_cast<std::streamsize>(json.size()));
-    response.sendBuffer(json.data(), json.size());
+    ResponseBody::send(response, status, "application/json; charset=utf-8", "no-store", json);
 }
 
 std::string OwnerApi::session(const Poco::Net::HTMLForm&) {
