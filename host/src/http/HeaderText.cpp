@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "http/PercentEncoding.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -19,18 +20,7 @@ bool isAttrChar(unsigned char c) {
 }
 
 std::string extendedValue(const std::string& text) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out = "UTF-8''";
-    for (unsigned char c : text) {
-        if (isAttrChar(c)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
-    }
-    return out;
+    return "UTF-8''" + PercentEncoding::encode(text, isAttrChar);
 }
 
 // The file name of the plug-in's value: between the first and the last

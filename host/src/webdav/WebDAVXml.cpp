@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "http/PercentEncoding.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -79,6 +80,10 @@ void checkStreaming(const std::string& body) {
 bool isUnreserved(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~';
+}
+
+bool isPathChar(unsigned char c) {
+    return isUnreserved(c) || c == '/';
 }
 
 }  // namespace
@@ -199,18 +204,7 @@ std::string WebDAVXml::escape(const std::string& text) {
 }
 
 std::string WebDAVXml::encodePath(const std::string& path) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if (isUnreserved(c) || c == '/') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    return PercentEncoding::encode(path, isPathChar);
 }
 
 }  // namespace Host

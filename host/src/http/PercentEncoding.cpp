@@ -1,0 +1,22 @@
+#include "http/PercentEncoding.h"
+
+namespace Orvane {
+namespace Host {
+
+std::string PercentEncoding::encode(const std::string& text, bool (*keep)(unsigned char c)) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (keep(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
+}  // namespace Host
+}  // namespace Orvane
