@@ -3,12 +3,11 @@
 #include <Poco/Logger.h>
 
 #include "bridge/FileSender.h"
+#include "bridge/PluginCall.h"
 #include "bridge/ReplyWriter.h"
 #include "bridge/SendFileComplete.h"
 #include "front/HttpErrors.h"
 #include "http/RequestBody.h"
-#include "orvane/Defs.h"
-#include "orvane/Dispatcher.h"
 
 namespace Orvane {
 namespace Host {
@@ -34,9 +33,7 @@ void PluginRequestHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
 bool PluginRequestHandler::admit(Poco::Net::HTTPServerRequest& request,
                                  Poco::Net::HTTPServerResponse& response) {
     if (int left = m_context.credentialThrottle.blockedFor(m_address)) {
-        response.set("Retry-After", std::to_string(left));
-        HttpErrors::send(response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
-                         "Too many wrong credentials from your address. Try again later.");
+        PluginCall::refuseBlocked(response, left);
         return false;
     }
     if (RequestTranslator::isWebDAVMethod(request.getMethod())) {
@@ -68,15 +65,7 @@ void PluginRequestHandler::forward(Poco::Net::HTTPServerRequest& request,
                                    Poco::Net::HTTPServerResponse& response) {
     const Identity identity = m_context.authenticator.identify(request);
     auto msg = RequestTranslator::build(request, m_parts, identity);
-    const std::string token = (*msg)[Defs::Sync::MS_SYNC][Defs::Sync::S_SYNC_TOKEN].getString();
-    auto slot = m_context.pending.open(token, m_parts.plugin);
-    if (!slot || !Orvane::Dispatcher()->postMessage(msg)) {
-        if (slot)
-            m_context.pending.close(slot);
-        HttpErrors::send(response, HTTPResponse::HTTP_SERVICE_UNAVAILABLE);
-        return;
-    }
-    PendingReplies::Outcome outcome = m_context.pending.wait(slot, m_context.replyTimeout);
+    PendingReplies::Outcome outcome = PluginCall::ask(m_context, m_parts.plugin, msg);
     if (outcome.hostStatus != 0) {
         if (outcome.hostStatus == HTTPResponse::HTTP_GATEWAY_TIMEOUT) {
             Poco::Logger::get("HttpFront").warning("No reply in time for " + m_parts.rawPath);
@@ -85,9 +74,7 @@ void PluginRequestHandler::forward(Poco::Net::HTTPServerRequest& request,
         return;
     }
     const Data::Message& reply = *outcome.reply;
-    if (ReplyWriter::hasRealm(reply)) {
-        if (identity.hasCredentials)
-            m_context.credentialThrottle.recordFailure(m_address);
+    if (PluginCall::asksCredentials(m_context, reply, identity, m_address)) {
         ReplyWriter::write(reply, response);
         if (ReplyWriter::namesFile(reply))
             SendFileComplete::post(reply);

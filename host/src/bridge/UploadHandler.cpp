@@ -6,6 +6,7 @@
 #include <Poco/String.h>
 #include <errno.h>
 
+#include "bridge/PluginCall.h"
 #include "bridge/ReplyWriter.h"
 #include "front/HttpErrors.h"
 #include "http/MultipartReader.h"
@@ -86,10 +87,8 @@ void UploadHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
     m_request = &request;
     try {
         if (int left = m_context.credentialThrottle.blockedFor(m_address)) {
-            response.set("Retry-After", std::to_string(left));
             closeAfter(request, response);
-            HttpErrors::send(response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
-                             "Too many wrong credentials from your address. Try again later.");
+            PluginCall::refuseBlocked(response, left);
             return;
         }
         if (MultipartReader::boundaryOf(request.getContentType()).empty()) {
@@ -125,24 +124,13 @@ UploadHandler::MessagePtr UploadHandler::ask(Poco::Net::HTTPServerRequest& reque
     // the folder against its shares and hands it to the explorer service.
     start.operation = isExplorerUpload() ? EXPLORER_UPLOAD : "START_UPLOAD";
     MessagePtr msg = RequestTranslator::build(request, start, m_identity);
-    const std::string token = (*msg)[Sync::MS_SYNC][Sync::S_SYNC_TOKEN].getString();
-    auto slot = m_context.pending.open(token, m_parts.plugin);
-    if (!slot || !Orvane::Dispatcher()->postMessage(msg)) {
-        if (slot)
-            m_context.pending.close(slot);
-        closeAfter(request, response);
-        HttpErrors::send(response, HTTPResponse::HTTP_SERVICE_UNAVAILABLE);
-        return MessagePtr();
-    }
-    PendingReplies::Outcome outcome = m_context.pending.wait(slot, m_context.replyTimeout);
+    PendingReplies::Outcome outcome = PluginCall::ask(m_context, m_parts.plugin, msg);
     if (outcome.hostStatus != 0) {
         closeAfter(request, response);
         HttpErrors::send(response, outcome.hostStatus);
         return MessagePtr();
     }
-    if (ReplyWriter::hasRealm(*outcome.reply)) {
-        if (m_identity.hasCredentials)
-            m_context.credentialThrottle.recordFailure(m_address);
+    if (PluginCall::asksCredentials(m_context, *outcome.reply, m_identity, m_address)) {
         closeAfter(request, response);
         ReplyWriter::write(*outcome.reply, response);
         return MessagePtr();

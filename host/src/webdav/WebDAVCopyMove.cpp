@@ -9,8 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <vector>
 
+#include "http/FileDescriptor.h"
 #include "http/TempFile.h"
 #include "orvane/Util.h"
 #include "webdav/WebDAVWriter.h"
@@ -29,23 +31,8 @@ Poco::Logger& log() {
     return Poco::Logger::get("WebDAV");
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-}  // namespace
-
-void WebDAVCopyMove::copyFile(const std::string& from, const std::string& to) {
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+void copyFile(const std::string& from, const std::string& to) {
+    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         throw WriteFailure("cannot read " + from, errno);
     TempFile out(WebDAVWriter::parentOf(to));
@@ -63,7 +50,7 @@ void WebDAVCopyMove::copyFile(const std::string& from, const std::string& to) {
     out.replace(to);
 }
 
-void WebDAVCopyMove::copyTree(const std::string& from, const std::string& to, bool deep) {
+void copyTree(const std::string& from, const std::string& to, bool deep) {
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0)
         throw WriteFailure("cannot read " + from, errno);
@@ -91,7 +78,8 @@ void WebDAVCopyMove::copyTree(const std::string& from, const std::string& to, bo
         copyTree(from + "/" + name, to + "/" + name, true);
 }
 
-bool WebDAVCopyMove::prepare(WebDAVExchange& x, bool isMove, bool& replaced) {
+// The checks COPY and MOVE share; false once answered.
+bool prepare(WebDAVExchange& x, bool isMove, bool& replaced) {
     if (!x.mayWrite())
         return false;
     const std::string& from = x.target.path;
@@ -142,39 +130,43 @@ bool WebDAVCopyMove::prepare(WebDAVExchange& x, bool isMove, bool& replaced) {
     return x.ownsLocks(locks.protecting(to, true, true));
 }
 
-void WebDAVCopyMove::copy(WebDAVExchange& x) {
+// Answers COPY or MOVE once `work` has moved or copied the resource (what
+// was at the destination removed first): 201 or 204, 507 for a full disk,
+// 403 for any other failure.
+void carryOut(WebDAVExchange& x, bool isMove,
+              const std::function<void(const std::string& from, const std::string& to)>& work) {
     bool replaced = false;
-    if (!prepare(x, false, replaced))
+    if (!prepare(x, isMove, replaced))
         return;
     const std::string& from = x.target.path;
     const std::string& to = x.target.destination;
+    const std::string method = isMove ? "MOVE" : "COPY";
     try {
         if (replaced)
             WebDAVWriter::removeTree(to);
-        copyTree(from, to, x.depth(-1) != 0);
-        WebDAVPropertyStore::instance().copyTree(from, to);
+        work(from, to);
     } catch (const WriteFailure& e) {
-        log().error("COPY to " + to + " failed: " + e.what());
+        log().error(method + " to " + to + " failed: " + e.what());
         x.status(e.noSpace() ? HTTPResponse::HTTP_INSUFFICIENT_STORAGE
                              : HTTPResponse::HTTP_FORBIDDEN);
         return;
     } catch (const Poco::Exception& e) {
-        log().error("COPY to " + to + " failed: " + e.displayText());
+        log().error(method + " to " + to + " failed: " + e.displayText());
         x.status(HTTPResponse::HTTP_FORBIDDEN);
         return;
     }
     x.status(replaced ? HTTPResponse::HTTP_NO_CONTENT : HTTPResponse::HTTP_CREATED);
 }
 
-void WebDAVCopyMove::move(WebDAVExchange& x) {
-    bool replaced = false;
-    if (!prepare(x, true, replaced))
-        return;
-    const std::string& from = x.target.path;
-    const std::string& to = x.target.destination;
-    try {
-        if (replaced)
-            WebDAVWriter::removeTree(to);
+void copy(WebDAVExchange& x) {
+    carryOut(x, false, [&x](const std::string& from, const std::string& to) {
+        copyTree(from, to, x.depth(-1) != 0);
+        WebDAVPropertyStore::instance().copyTree(from, to);
+    });
+}
+
+void move(WebDAVExchange& x) {
+    carryOut(x, true, [](const std::string& from, const std::string& to) {
         if (::rename(from.c_str(), to.c_str()) != 0) {
             if (errno != EXDEV)
                 throw WriteFailure("cannot move " + from, errno);
@@ -183,17 +175,13 @@ void WebDAVCopyMove::move(WebDAVExchange& x) {
         }
         WebDAVPropertyStore::instance().moveTree(from, to);
         WebDAVLocks::instance().removeTree(from);
-    } catch (const WriteFailure& e) {
-        log().error("MOVE to " + to + " failed: " + e.what());
-        x.status(e.noSpace() ? HTTPResponse::HTTP_INSUFFICIENT_STORAGE
-                             : HTTPResponse::HTTP_FORBIDDEN);
-        return;
-    } catch (const Poco::Exception& e) {
-        log().error("MOVE to " + to + " failed: " + e.displayText());
-        x.status(HTTPResponse::HTTP_FORBIDDEN);
-        return;
-    }
-    x.status(replaced ? HTTPResponse::HTTP_NO_CONTENT : HTTPResponse::HTTP_CREATED);
+    });
+}
+
+}  // namespace
+
+WebDAVMethods WebDAVCopyMove::methods() {
+    return {{"COPY", copy}, {"MOVE", move}};
 }
 
 }  // namespace Host

@@ -4,23 +4,14 @@
 // refused. Stateless.
 #pragma once
 
-#include <string>
-
-#include "webdav/WebDAVExchange.h"
+#include "webdav/WebDAVMethod.h"
 
 namespace Orvane {
 namespace Host {
 
 class WebDAVCopyMove {
 public:
-    static void copy(WebDAVExchange& x);
-    static void move(WebDAVExchange& x);
-
-private:
-    // The checks both share; false once answered.
-    static bool prepare(WebDAVExchange& x, bool isMove, bool& replaced);
-    static void copyTree(const std::string& from, const std::string& to, bool deep);
-    static void copyFile(const std::string& from, const std::string& to);
+    static WebDAVMethods methods();
 };
 
 }  // namespace Host

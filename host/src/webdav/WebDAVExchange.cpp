@@ -98,6 +98,19 @@ std::string WebDAVExchange::body() {
     return RequestBody::read(request, WebDAVXml::kMaxBodyBytes);
 }
 
+bool WebDAVExchange::parseBody(const std::function<bool()>& parse) {
+    try {
+        if (parse())
+            return true;
+        status(HTTPResponse::HTTP_BAD_REQUEST);
+    } catch (const BadXml&) {
+        status(HTTPResponse::HTTP_BAD_REQUEST);
+    } catch (const BodyTooLarge&) {
+        status(HTTPResponse::HTTP_REQUESTENTITYTOOLARGE);
+    }
+    return false;
+}
+
 void WebDAVExchange::finishBody() {
     if (!hasBody())
         return;

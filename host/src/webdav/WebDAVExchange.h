@@ -9,6 +9,7 @@
 #include <Poco/Net/HTTPServerResponse.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,10 @@ public:
     // The XML request body, at most 64 KiB (larger throws BodyTooLarge).
     std::string body();
     bool hasBody() const;
+    // Runs `parse`, which reads the body and makes sense of it. False after
+    // answering 400 when it throws BadXml or returns false, 413 when it
+    // throws BodyTooLarge.
+    bool parseBody(const std::function<bool()>& parse);
 
     // Each answers the refusal itself and returns false.
     bool mayWrite();

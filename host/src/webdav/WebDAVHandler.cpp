@@ -2,11 +2,13 @@
 
 #include <Poco/Logger.h>
 
+#include <map>
+#include <string>
+
+#include "bridge/PluginCall.h"
 #include "bridge/ReplyWriter.h"
 #include "front/HttpErrors.h"
 #include "http/RequestBody.h"
-#include "orvane/Defs.h"
-#include "orvane/Dispatcher.h"
 #include "webdav/WebDAVCopyMove.h"
 #include "webdav/WebDAVExchange.h"
 #include "webdav/WebDAVLocking.h"
@@ -32,6 +34,20 @@ void options(WebDAVExchange& x) {
     x.status(HTTPResponse::HTTP_OK);
 }
 
+// The function serving each method, by name.
+const std::map<std::string, WebDAVMethod::Serve>& served() {
+    static const std::map<std::string, WebDAVMethod::Serve> table = [] {
+        std::map<std::string, WebDAVMethod::Serve> byName{{"OPTIONS", options}};
+        for (const WebDAVMethods& area : {WebDAVPropfind::methods(), WebDAVWriter::methods(),
+                                          WebDAVCopyMove::methods(), WebDAVLocking::methods()}) {
+            for (const WebDAVMethod& method : area)
+                byName[method.name] = method.serve;
+        }
+        return byName;
+    }();
+    return table;
+}
+
 }  // namespace
 
 WebDAVHandler::WebDAVHandler(FrontContext& context, const RequestParts& parts)
@@ -47,10 +63,8 @@ void WebDAVHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
     m_address = request.clientAddress().host().toString();
     try {
         if (int left = m_context.credentialThrottle.blockedFor(m_address)) {
-            response.set("Retry-After", std::to_string(left));
             dropBody(request, response);
-            HttpErrors::send(response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
-                             "Too many wrong credentials from your address. Try again later.");
+            PluginCall::refuseBlocked(response, left);
             return;
         }
         // A fragment never belongs in a request: a client that sends one
@@ -83,24 +97,13 @@ bool WebDAVHandler::ask(Poco::Net::HTTPServerRequest& request,
                         Poco::Net::HTTPServerResponse& response, WebDAVTarget& target) {
     const Identity identity = m_context.authenticator.identify(request);
     auto msg = RequestTranslator::build(request, m_parts, identity);
-    const std::string token = (*msg)[Defs::Sync::MS_SYNC][Defs::Sync::S_SYNC_TOKEN].getString();
-    auto slot = m_context.pending.open(token, m_parts.plugin);
-    if (!slot || !Orvane::Dispatcher()->postMessage(msg)) {
-        if (slot)
-            m_context.pending.close(slot);
-        dropBody(request, response);
-        HttpErrors::send(response, HTTPResponse::HTTP_SERVICE_UNAVAILABLE);
-        return false;
-    }
-    PendingReplies::Outcome outcome = m_context.pending.wait(slot, m_context.replyTimeout);
+    PendingReplies::Outcome outcome = PluginCall::ask(m_context, m_parts.plugin, msg);
     if (outcome.hostStatus != 0) {
         dropBody(request, response);
         HttpErrors::send(response, outcome.hostStatus);
         return false;
     }
-    if (ReplyWriter::hasRealm(*outcome.reply)) {
-        if (identity.hasCredentials)
-            m_context.credentialThrottle.recordFailure(m_address);
+    if (PluginCall::asksCredentials(m_context, *outcome.reply, identity, m_address)) {
         dropBody(request, response);
         ReplyWriter::write(*outcome.reply, response);
         return false;
@@ -117,28 +120,10 @@ bool WebDAVHandler::ask(Poco::Net::HTTPServerRequest& request,
 void WebDAVHandler::serve(Poco::Net::HTTPServerRequest& request,
                           Poco::Net::HTTPServerResponse& response, const WebDAVTarget& target) {
     WebDAVExchange x(request, response, target);
-    const std::string& method = request.getMethod();
-    if (method == "OPTIONS")
-        options(x);
-    else if (method == "PROPFIND")
-        WebDAVPropfind::propfind(x);
-    else if (method == "PROPPATCH")
-        WebDAVPropfind::proppatch(x);
-    else if (method == "MKCOL")
-        WebDAVWriter::mkcol(x);
-    else if (method == "PUT")
-        WebDAVWriter::put(x);
-    else if (method == "DELETE")
-        WebDAVWriter::remove(x);
-    else if (method == "COPY")
-        WebDAVCopyMove::copy(x);
-    else if (method == "MOVE")
-        WebDAVCopyMove::move(x);
-    else if (method == "LOCK")
-        WebDAVLocking::lock(x);
-    else if (method == "UNLOCK")
-        WebDAVLocking::unlock(x);
-    else {
+    const auto method = served().find(request.getMethod());
+    if (method != served().end()) {
+        method->second(x);
+    } else {
         response.set("Allow", METHODS);
         x.status(HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
     }

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "http/RequestBody.h"
 #include "orvane/Util.h"
 #include "webdav/WebDAVBodies.h"
 #include "webdav/WebDAVXml.h"
@@ -55,13 +54,35 @@ std::string WebDAVLocking::supportedLock() {
            "<D:locktype><D:write/></D:locktype></D:lockentry>";
 }
 
-void WebDAVLocking::answer(WebDAVExchange& x, const WebDAVLock& lock, int code) {
-    x.response.set("Lock-Token", "<" + lock.token + ">");
-    x.xml(code, std::string(WebDAVXml::HEAD) + "<D:prop xmlns:D=\"DAV:\"><D:lockdiscovery>" +
-                    activeLock(lock) + "</D:lockdiscovery></D:prop>");
+namespace {
+
+// The body of a LOCK answer: the lock as lockdiscovery shows it.
+std::string discovered(const WebDAVLock& lock) {
+    return std::string(WebDAVXml::HEAD) + "<D:prop xmlns:D=\"DAV:\"><D:lockdiscovery>" +
+           WebDAVLocking::activeLock(lock) + "</D:lockdiscovery></D:prop>";
 }
 
-void WebDAVLocking::lock(WebDAVExchange& x) {
+void answer(WebDAVExchange& x, const WebDAVLock& lock, int code) {
+    x.response.set("Lock-Token", "<" + lock.token + ">");
+    x.xml(code, discovered(lock));
+}
+
+void refresh(WebDAVExchange& x) {
+    const int seconds = WebDAVLocks::grantedSeconds(x.request.get("Timeout", ""));
+    const std::vector<WebDAVLock> locks = WebDAVLocks::instance().covering(x.target.path);
+    for (const std::string& token : x.submittedTokens()) {
+        for (const WebDAVLock& held : locks) {
+            WebDAVLock lock;
+            if (held.token == token && WebDAVLocks::instance().refresh(token, seconds, lock)) {
+                x.xml(HTTPResponse::HTTP_OK, discovered(lock));
+                return;
+            }
+        }
+    }
+    x.error(HTTPResponse::HTTP_PRECONDITION_FAILED, "lock-token-matches-request-uri");
+}
+
+void lock(WebDAVExchange& x) {
     if (!x.mayWrite())
         return;
     if (!x.hasBody()) {
@@ -69,18 +90,8 @@ void WebDAVLocking::lock(WebDAVExchange& x) {
         return;
     }
     WebDAVLock lock;
-    try {
-        if (!WebDAVBodies::lockInfo(x.body(), lock)) {
-            x.status(HTTPResponse::HTTP_BAD_REQUEST);
-            return;
-        }
-    } catch (const BadXml&) {
-        x.status(HTTPResponse::HTTP_BAD_REQUEST);
+    if (!x.parseBody([&] { return WebDAVBodies::lockInfo(x.body(), lock); }))
         return;
-    } catch (const BodyTooLarge&) {
-        x.status(HTTPResponse::HTTP_REQUESTENTITYTOOLARGE);
-        return;
-    }
     const int depth = x.depth(-1);
     if (depth != 0 && depth != -1) {
         x.status(HTTPResponse::HTTP_BAD_REQUEST);
@@ -119,24 +130,7 @@ void WebDAVLocking::lock(WebDAVExchange& x) {
     answer(x, lock, code);
 }
 
-void WebDAVLocking::refresh(WebDAVExchange& x) {
-    const int seconds = WebDAVLocks::grantedSeconds(x.request.get("Timeout", ""));
-    const std::vector<WebDAVLock> locks = WebDAVLocks::instance().covering(x.target.path);
-    for (const std::string& token : x.submittedTokens()) {
-        for (const WebDAVLock& held : locks) {
-            WebDAVLock lock;
-            if (held.token == token && WebDAVLocks::instance().refresh(token, seconds, lock)) {
-                x.xml(HTTPResponse::HTTP_OK, std::string(WebDAVXml::HEAD) +
-                                                 "<D:prop xmlns:D=\"DAV:\"><D:lockdiscovery>" +
-                                                 activeLock(lock) + "</D:lockdiscovery></D:prop>");
-                return;
-            }
-        }
-    }
-    x.error(HTTPResponse::HTTP_PRECONDITION_FAILED, "lock-token-matches-request-uri");
-}
-
-void WebDAVLocking::unlock(WebDAVExchange& x) {
+void unlock(WebDAVExchange& x) {
     std::string token = Util::trim(x.request.get("Lock-Token", ""));
     if (token.size() > 2 && token.front() == '<' && token.back() == '>')
         token = token.substr(1, token.size() - 2);
@@ -148,6 +142,12 @@ void WebDAVLocking::unlock(WebDAVExchange& x) {
         }
     }
     x.error(HTTPResponse::HTTP_CONFLICT, "lock-token-matches-request-uri");
+}
+
+}  // namespace
+
+WebDAVMethods WebDAVLocking::methods() {
+    return {{"LOCK", lock}, {"UNLOCK", unlock}};
 }
 
 }  // namespace Host

@@ -7,23 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "webdav/WebDAVExchange.h"
+#include "webdav/WebDAVMethod.h"
 
 namespace Orvane {
 namespace Host {
 
 class WebDAVLocking {
 public:
-    static void lock(WebDAVExchange& x);
-    static void unlock(WebDAVExchange& x);
+    static WebDAVMethods methods();
 
+    // The texts PROPFIND shows of the locks.
     static std::string activeLock(const WebDAVLock& lock);
     static std::string lockDiscovery(const std::vector<WebDAVLock>& locks);
     static std::string supportedLock();
-
-private:
-    static void refresh(WebDAVExchange& x);
-    static void answer(WebDAVExchange& x, const WebDAVLock& lock, int code);
 };
 
 }  // namespace Host

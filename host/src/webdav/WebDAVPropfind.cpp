@@ -7,13 +7,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
+#include <string>
+#include <vector>
 
-#include "http/RequestBody.h"
 #include "http/TempFile.h"
 #include "orvane/HTTPUtil.h"
 #include "orvane/Util.h"
+#include "webdav/WebDAVBodies.h"
 #include "webdav/WebDAVLocking.h"
+#include "webdav/WebDAVXml.h"
 #include "webdav/store/WebDAVPropertyStore.h"
 
 namespace Orvane {
@@ -27,6 +31,8 @@ const char* const ALL_LIVE[] = {"resourcetype",    "getcontentlength", "getconte
                                 "getlastmodified", "creationdate",     "getetag",
                                 "displayname",     "supportedlock",    "lockdiscovery"};
 const char* const QUOTA[] = {"quota-used-bytes", "quota-available-bytes"};
+
+typedef WebDAVBodies::Propfind Request;
 
 std::string httpDate(std::int64_t seconds) {
     return Poco::DateTimeFormatter::format(Poco::Timestamp::fromEpochTime(seconds),
@@ -71,9 +77,7 @@ std::int64_t sizeBelow(const std::string& folder, std::set<std::pair<dev_t, ino_
     return total;
 }
 
-}  // namespace
-
-bool WebDAVPropfind::isLive(const PropName& prop) {
+bool isLive(const PropName& prop) {
     if (prop.ns != WebDAVXml::DAV)
         return false;
     for (const char* name : ALL_LIVE) {
@@ -83,7 +87,9 @@ bool WebDAVPropfind::isLive(const PropName& prop) {
     return prop.name == QUOTA[0] || prop.name == QUOTA[1];
 }
 
-std::int64_t WebDAVPropfind::usedBytes(const std::string& folder) {
+// Bytes of the regular, non-hidden files below `folder`, counting each
+// folder once even when links lead back into the tree.
+std::int64_t usedBytes(const std::string& folder) {
     std::set<std::pair<dev_t, ino_t>> seen;
     struct stat st;
     if (::stat(folder.c_str(), &st) == 0)
@@ -91,8 +97,9 @@ std::int64_t WebDAVPropfind::usedBytes(const std::string& folder) {
     return sizeBelow(folder, seen);
 }
 
-bool WebDAVPropfind::live(WebDAVExchange& x, const PropName& prop, const std::string& path,
-                          const WebDAVFileInfo& info, std::string& value) {
+// The live property's content; false when this resource has none.
+bool live(WebDAVExchange& x, const PropName& prop, const std::string& path,
+          const WebDAVFileInfo& info, std::string& value) {
     if (prop.ns != WebDAVXml::DAV)
         return false;
     const std::string& n = prop.name;
@@ -129,8 +136,8 @@ bool WebDAVPropfind::live(WebDAVExchange& x, const PropName& prop, const std::st
     return true;
 }
 
-std::string WebDAVPropfind::response(WebDAVExchange& x, const std::string& path,
-                                     const WebDAVFileInfo& info, const Request& req) {
+std::string response(WebDAVExchange& x, const std::string& path, const WebDAVFileInfo& info,
+                     const Request& req) {
     const WebDAVPropertyStore::Properties dead = WebDAVPropertyStore::instance().list(path);
     std::string found, missing;
     std::vector<PropName> names = req.names;
@@ -165,8 +172,7 @@ std::string WebDAVPropfind::response(WebDAVExchange& x, const std::string& path,
     return xml + "</D:response>";
 }
 
-std::vector<std::pair<std::string, WebDAVFileInfo>> WebDAVPropfind::members(
-    const std::string& folder) {
+std::vector<std::pair<std::string, WebDAVFileInfo>> members(const std::string& folder) {
     std::vector<std::pair<std::string, WebDAVFileInfo>> out;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
@@ -190,7 +196,23 @@ std::vector<std::pair<std::string, WebDAVFileInfo>> WebDAVPropfind::members(
     return out;
 }
 
-void WebDAVPropfind::propfind(WebDAVExchange& x) {
+// Reads the body with `parse`, then the facts of the target, which must
+// exist; false once answered (400 or 413 for the body, 404).
+bool bodyAndTarget(WebDAVExchange& x, const std::function<void()>& parse, WebDAVFileInfo& info) {
+    if (!x.parseBody([&] {
+            parse();
+            return true;
+        }))
+        return false;
+    info = WebDAVFileInfo::of(x.target.path);
+    if (!info.exists) {
+        x.status(HTTPResponse::HTTP_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
+void propfind(WebDAVExchange& x) {
     const int depth = x.depth(-1);
     if (depth == -1) {
         x.error(HTTPResponse::HTTP_FORBIDDEN, "propfind-finite-depth");
@@ -201,20 +223,10 @@ void WebDAVPropfind::propfind(WebDAVExchange& x) {
         return;
     }
     Request req;
-    try {
-        req = WebDAVBodies::propfind(x.hasBody() ? x.body() : std::string());
-    } catch (const BadXml&) {
-        x.status(HTTPResponse::HTTP_BAD_REQUEST);
+    WebDAVFileInfo info;
+    if (!bodyAndTarget(
+            x, [&] { req = WebDAVBodies::propfind(x.hasBody() ? x.body() : std::string()); }, info))
         return;
-    } catch (const BodyTooLarge&) {
-        x.status(HTTPResponse::HTTP_REQUESTENTITYTOOLARGE);
-        return;
-    }
-    const WebDAVFileInfo info = WebDAVFileInfo::of(x.target.path);
-    if (!info.exists) {
-        x.status(HTTPResponse::HTTP_NOT_FOUND);
-        return;
-    }
     std::string xml = std::string(WebDAVXml::HEAD) + "<D:multistatus xmlns:D=\"DAV:\">";
     xml += response(x, x.target.path, info, req);
     if (depth == 1 && info.folder) {
@@ -224,24 +236,14 @@ void WebDAVPropfind::propfind(WebDAVExchange& x) {
     x.xml(207, xml + "</D:multistatus>");
 }
 
-void WebDAVPropfind::proppatch(WebDAVExchange& x) {
+void proppatch(WebDAVExchange& x) {
     if (!x.mayWrite())
         return;
     std::vector<WebDAVPropertyStore::Change> changes;
-    try {
-        changes = WebDAVBodies::propertyUpdate(x.body());
-    } catch (const BadXml&) {
-        x.status(HTTPResponse::HTTP_BAD_REQUEST);
+    WebDAVFileInfo info;
+    if (!bodyAndTarget(
+            x, [&] { changes = WebDAVBodies::propertyUpdate(x.body()); }, info))
         return;
-    } catch (const BodyTooLarge&) {
-        x.status(HTTPResponse::HTTP_REQUESTENTITYTOOLARGE);
-        return;
-    }
-    const WebDAVFileInfo info = WebDAVFileInfo::of(x.target.path);
-    if (!info.exists) {
-        x.status(HTTPResponse::HTTP_NOT_FOUND);
-        return;
-    }
     if (!x.ifHolds() || !x.ownsLocks(WebDAVLocks::instance().covering(x.target.path)))
         return;
     bool protectedProp = false;
@@ -265,6 +267,12 @@ void WebDAVPropfind::proppatch(WebDAVExchange& x) {
     if (!dependent.empty())
         xml += propstat(dependent, 424);
     x.xml(207, xml + "</D:response></D:multistatus>");
+}
+
+}  // namespace
+
+WebDAVMethods WebDAVPropfind::methods() {
+    return {{"PROPFIND", propfind}, {"PROPPATCH", proppatch}};
 }
 
 }  // namespace Host

@@ -48,21 +48,7 @@ bool copyBody(WebDAVExchange& x, TempFile& file) {
            static_cast<Poco::Int64>(file.size()) == x.request.getContentLength64();
 }
 
-}  // namespace
-
-std::string WebDAVWriter::parentOf(const std::string& path) {
-    std::string name, folder;
-    Util::splitFolder(path, name, folder);
-    return folder;
-}
-
-void WebDAVWriter::removeTree(const std::string& path) {
-    Poco::File(path).remove(true);
-    WebDAVPropertyStore::instance().removeTree(path);
-    WebDAVLocks::instance().removeTree(path);
-}
-
-void WebDAVWriter::put(WebDAVExchange& x) {
+void put(WebDAVExchange& x) {
     if (!x.mayWrite())
         return;
     const std::string& path = x.target.path;
@@ -71,14 +57,14 @@ void WebDAVWriter::put(WebDAVExchange& x) {
         x.status(HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
         return;
     }
-    if (!WebDAVFileInfo::of(parentOf(path)).folder) {
+    if (!WebDAVFileInfo::of(WebDAVWriter::parentOf(path)).folder) {
         x.status(HTTPResponse::HTTP_CONFLICT);
         return;
     }
     if (!x.ifHolds() || !ownsLocksFor(x, path, false, !info.exists))
         return;
     try {
-        TempFile file(parentOf(path));
+        TempFile file(WebDAVWriter::parentOf(path));
         if (!copyBody(x, file)) {
             // The client went away mid-body: nobody is left to answer.
             log().warning("PUT of " + path + " broken off");
@@ -102,7 +88,7 @@ void WebDAVWriter::put(WebDAVExchange& x) {
     x.status(info.exists ? HTTPResponse::HTTP_NO_CONTENT : HTTPResponse::HTTP_CREATED);
 }
 
-void WebDAVWriter::mkcol(WebDAVExchange& x) {
+void mkcol(WebDAVExchange& x) {
     if (!x.mayWrite())
         return;
     const std::string& path = x.target.path;
@@ -114,7 +100,7 @@ void WebDAVWriter::mkcol(WebDAVExchange& x) {
         x.status(HTTPResponse::HTTP_METHOD_NOT_ALLOWED);
         return;
     }
-    if (!WebDAVFileInfo::of(parentOf(path)).folder) {
+    if (!WebDAVFileInfo::of(WebDAVWriter::parentOf(path)).folder) {
         x.status(HTTPResponse::HTTP_CONFLICT);
         return;
     }
@@ -128,7 +114,7 @@ void WebDAVWriter::mkcol(WebDAVExchange& x) {
     x.status(HTTPResponse::HTTP_CREATED);
 }
 
-void WebDAVWriter::remove(WebDAVExchange& x) {
+void remove(WebDAVExchange& x) {
     if (!x.mayWrite())
         return;
     const std::string& path = x.target.path;
@@ -144,13 +130,31 @@ void WebDAVWriter::remove(WebDAVExchange& x) {
     if (!x.ifHolds() || !ownsLocksFor(x, path, true, true))
         return;
     try {
-        removeTree(path);
+        WebDAVWriter::removeTree(path);
     } catch (const Poco::Exception& e) {
         log().error("DELETE of " + path + " failed: " + e.displayText());
         x.status(HTTPResponse::HTTP_FORBIDDEN);
         return;
     }
     x.status(HTTPResponse::HTTP_NO_CONTENT);
+}
+
+}  // namespace
+
+std::string WebDAVWriter::parentOf(const std::string& path) {
+    std::string name, folder;
+    Util::splitFolder(path, name, folder);
+    return folder;
+}
+
+void WebDAVWriter::removeTree(const std::string& path) {
+    Poco::File(path).remove(true);
+    WebDAVPropertyStore::instance().removeTree(path);
+    WebDAVLocks::instance().removeTree(path);
+}
+
+WebDAVMethods WebDAVWriter::methods() {
+    return {{"PUT", put}, {"MKCOL", mkcol}, {"DELETE", remove}};
 }
 
 }  // namespace Host

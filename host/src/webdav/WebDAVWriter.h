@@ -6,16 +6,14 @@
 
 #include <string>
 
-#include "webdav/WebDAVExchange.h"
+#include "webdav/WebDAVMethod.h"
 
 namespace Orvane {
 namespace Host {
 
 class WebDAVWriter {
 public:
-    static void put(WebDAVExchange& x);
-    static void mkcol(WebDAVExchange& x);
-    static void remove(WebDAVExchange& x);
+    static WebDAVMethods methods();
 
     static std::string parentOf(const std::string& path);
     // Removes a file or a folder with all it holds, with its dead

@@ -1,0 +1,43 @@
+#include "bridge/PluginCall.h"
+
+#include <Poco/Net/HTTPResponse.h>
+
+#include "bridge/ReplyWriter.h"
+#include "front/HttpErrors.h"
+#include "orvane/Defs.h"
+#include "orvane/Dispatcher.h"
+
+namespace Orvane {
+namespace Host {
+
+PendingReplies::Outcome PluginCall::ask(FrontContext& context, const std::string& plugin,
+                                        const boost::shared_ptr<Data::Message>& msg) {
+    const std::string token = (*msg)[Defs::Sync::MS_SYNC][Defs::Sync::S_SYNC_TOKEN].getString();
+    auto slot = context.pending.open(token, plugin);
+    if (!slot || !Orvane::Dispatcher()->postMessage(msg)) {
+        if (slot)
+            context.pending.close(slot);
+        PendingReplies::Outcome refused;
+        refused.hostStatus = Poco::Net::HTTPResponse::HTTP_SERVICE_UNAVAILABLE;
+        return refused;
+    }
+    return context.pending.wait(slot, context.replyTimeout);
+}
+
+bool PluginCall::asksCredentials(FrontContext& context, const Data::Message& reply,
+                                 const Identity& identity, const std::string& address) {
+    if (!ReplyWriter::hasRealm(reply))
+        return false;
+    if (identity.hasCredentials)
+        context.credentialThrottle.recordFailure(address);
+    return true;
+}
+
+void PluginCall::refuseBlocked(Poco::Net::HTTPServerResponse& response, int seconds) {
+    response.set("Retry-After", std::to_string(seconds));
+    HttpErrors::send(response, Poco::Net::HTTPResponse::HTTP_TOO_MANY_REQUESTS,
+                     "Too many wrong credentials from your address. Try again later.");
+}
+
+}  // namespace Host
+}  // namespace Orvane
