@@ -51,19 +51,27 @@
     return response;
   }
 
+  // The options of a form posted with fetch.
+  function formPost(params) {
+    return {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
+      body: form(params),
+    };
+  }
+
+  // GET of path with the query, or, with a body, POST of it as a form.
+  function request(path, query, body) {
+    const q = form(query);
+    return send(path + (q ? '?' + q : ''), body === undefined ? { method: 'GET' } : formPost(body));
+  }
+
   // A plug-in operation. query: object for the query string; body: object
   // posted as a form. Resolves to { status, text, xml } where xml is a
   // Document, or null when the answer is not XML (plain-text links) or
   // empty. options.silentOk: statuses that mean "done, nothing to say".
   async function op(name, { query, body, silentOk = [] } = {}) {
-    const q = form(query);
-    const url = PLUGIN + name + (q ? '?' + q : '');
-    const options = body === undefined ? { method: 'GET' } : {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
-      body: form(body),
-    };
-    const response = await send(url, options);
+    const response = await request(PLUGIN + name, query, body);
     const textBody = await response.text();
     if (silentOk.includes(response.status)) return { status: response.status, text: '', xml: null };
     if (response.status === 401) throw new SignedOut('Sign in again with the owner token.');
@@ -85,14 +93,7 @@
   // A host endpoint: GET with query, or POST with a form body. Resolves to
   // the parsed JSON; a failure throws with the host's sentence.
   async function host(endpoint, { query, body } = {}) {
-    const q = form(query);
-    const url = HOST_API + endpoint + (q ? '?' + q : '');
-    const options = body === undefined ? { method: 'GET' } : {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
-      body: form(body),
-    };
-    const response = await send(url, options);
+    const response = await request(HOST_API + endpoint, query, body);
     let data = null;
     try {
       data = await response.json();
@@ -106,9 +107,7 @@
 
   async function signIn(token) {
     const response = await send('/ui/owner/login', {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
-      body: form({ token, next: '/ui/owner/' }),
+      ...formPost({ token, next: '/ui/owner/' }),
       redirect: 'manual',
     });
     // A sign-in is answered with a redirect; a refusal with a page.
@@ -119,12 +118,7 @@
   }
 
   async function signOut() {
-    await send('/ui/owner/logout', {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
-      body: form({ next: '/ui/owner/' }),
-      redirect: 'manual',
-    });
+    await send('/ui/owner/logout', { ...formPost({ next: '/ui/owner/' }), redirect: 'manual' });
   }
 
   // Asked of the plug-in, whose owner gate answers a stranger with a
