@@ -41,6 +41,11 @@ int AddressCaps::total() const {
     return m_total;
 }
 
+bool AddressCaps::full() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_total >= m_capTotal;
+}
+
 bool AddressCaps::addLocked(const std::string& address) {
     int& count = m_perAddress[address];
     if (count >= m_capPerAddress) {

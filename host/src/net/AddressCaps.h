@@ -23,6 +23,8 @@ public:
     bool admitRequest(const std::string& address);
     void releaseRequest(const std::string& address);
     int total() const;
+    // True when the total cap is reached.
+    bool full() const;
 
 private:
     bool addLocked(const std::string& address);

@@ -8,6 +8,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "orvane/Exception.h"
 
 namespace Orvane {
@@ -23,6 +25,8 @@ const int kAcceptsPerWake = 128;
 // gets the last answer before the close resets the connection.
 const std::chrono::seconds kLinger(2);
 const unsigned char kTlsHandshake = 0x16;
+// Idle keep-alive connections closed at once when the total cap is reached.
+const std::size_t kShedAtOnce = 32;
 
 const std::string kTimeoutAnswer =
     "HTTP/1.1 408 Request Timeout\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
@@ -151,8 +155,11 @@ bool Listener::acceptOne(int listenFd, Connection::Kind kind) {
 void Listener::admit(int fd, const Poco::Net::SocketAddress& peer, Connection::Kind kind) {
     const bool proxy = !m_proxies.empty() && m_proxies.trusts(peer.host());
     const std::string address = CidrRange::unmapped(peer.host()).toString();
-    // Over a cap the newest connection goes at once: it has cost nothing yet.
-    if (!m_caps.admit(address, proxy)) {
+    // Over the cap of its address the newest connection goes at once: it
+    // has cost nothing yet. At the total cap, as nginx does, the oldest
+    // idle keep-alive connections make room first.
+    if (!m_caps.admit(address, proxy) &&
+        !(m_caps.full() && shedIdle() && m_caps.admit(address, proxy))) {
         ::close(fd);
         return;
     }
@@ -310,6 +317,19 @@ void Listener::startLinger(Connection& connection) {
 void Listener::drop(int fd) {
     ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
     m_waiting.erase(fd);
+}
+
+bool Listener::shedIdle() {
+    std::vector<std::pair<Clock::time_point, int>> idle;
+    for (const auto& entry : m_waiting) {
+        if (entry.second.connection->stage == Connection::Stage::Idle)
+            idle.emplace_back(entry.second.connection->deadline, entry.first);
+    }
+    const std::size_t count = std::min<std::size_t>(idle.size(), kShedAtOnce);
+    std::nth_element(idle.begin(), idle.begin() + static_cast<long>(count), idle.end());
+    for (std::size_t i = 0; i < count; ++i)
+        drop(idle[i].second);
+    return count > 0;
 }
 
 void Listener::sweep() {

@@ -67,6 +67,7 @@ private:
     void refuse(Connection& connection, const std::string& answer);
     void startLinger(Connection& connection);
     void drop(int fd);
+    bool shedIdle();
     void sweep();
     void takeReturns();
 
