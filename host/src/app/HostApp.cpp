@@ -2,6 +2,7 @@
 
 #include <Poco/Exception.h>
 #include <Poco/Logger.h>
+#include <Poco/Net/NetworkInterface.h>
 #include <Poco/NumberParser.h>
 #include <Poco/String.h>
 #include <Poco/URI.h>
@@ -18,7 +19,6 @@
 #include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
 #include "orvane/ProfileManager.h"
-#include "orvane/Util.h"
 
 namespace Orvane {
 namespace Host {
@@ -57,6 +57,24 @@ bool yesOrNo(const std::string& key) {
 
 bool isWildcard(const std::string& address) {
     return address == "0.0.0.0" || address == "::" || address == "[::]";
+}
+
+// The addresses a wildcard bind answers on, loopback and link-local aside.
+std::vector<std::string> interfaceAddresses() {
+    std::vector<std::string> addresses;
+    for (const auto& interface : Poco::Net::NetworkInterface::list(true, true)) {
+        if (interface.isLoopback())
+            continue;
+        for (const auto& entry : interface.addressList()) {
+            const Poco::Net::IPAddress& address =
+                entry.get<Poco::Net::NetworkInterface::IP_ADDRESS>();
+            if (!address.isLinkLocal()) {
+                const std::string text = address.toString();
+                addresses.push_back(text.substr(0, text.find('%')));  // no zone
+            }
+        }
+    }
+    return addresses;
 }
 
 }  // namespace
@@ -244,12 +262,17 @@ void HostApp::bindRedirect() {
 
 std::vector<std::string> HostApp::certificateNames() const {
     std::vector<std::string> names = {"localhost", "127.0.0.1", "::1"};
-    std::string address = m_options.bind;
-    bool isIPv6 = false;
-    if (isWildcard(address) && !Util::getPrivateIPAddress(address, isIPv6))
-        address.clear();
-    if (!address.empty() && !isWildcard(address))
-        names.push_back(address);
+    if (!isWildcard(m_options.bind)) {
+        names.push_back(m_options.bind);
+    } else {
+        try {
+            for (const auto& address : interfaceAddresses())
+                names.push_back(address);
+        } catch (const Poco::Exception& e) {
+            Poco::Logger::get("Host").warning("Cannot list the network interfaces: " +
+                                              e.displayText());
+        }
+    }
     const std::string publicUrl = ProfileManager::getProperty("public.url");
     if (!publicUrl.empty()) {
         try {
