@@ -36,8 +36,13 @@ Connection::Connection(int fd, Kind kind, const Poco::Net::SocketAddress& peer, 
       m_viaProxy(viaProxy) {}
 
 Connection::~Connection() {
-    if (m_ssl)
+    if (m_ssl) {
+        // A session freed without a shutdown is taken out of the cache, and
+        // the client could not resume it: a sound one is marked shut down.
+        if (!m_tlsFailed)
+            SSL_set_shutdown(m_ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
         SSL_free(m_ssl);
+    }
     ::close(m_fd);
     m_caps.release(m_address, m_viaProxy);
 }
