@@ -1,9 +1,11 @@
 // Path helpers. Paths are judged on their lexical form with "." and ".."
 // resolved, and, where the file system has them, on their resolved form too, so
 // that neither a ".." nor a symbolic link leads into a refused area.
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <vector>
 
@@ -16,6 +18,19 @@ namespace Util {
 namespace {
 
 const char* const kRefusedRoots[] = {"/proc", "/sys", "/dev", "/run"};
+const std::uint64_t kDefaultMinFreeMB = 1024;
+// More digits than this would overflow once turned into bytes.
+const std::size_t kMaxMinFreeDigits = 12;
+
+// The floor of free disk in bytes; a value that is not a plain number of
+// megabytes keeps the default.
+std::uint64_t minFreeBytes() {
+    const std::string text = trim(API::ProfileManager::getProperty("min.free.mb"));
+    std::uint64_t megabytes = kDefaultMinFreeMB;
+    if (isNumeric(text) && text.size() <= kMaxMinFreeDigits)
+        megabytes = std::stoull(text);
+    return megabytes * 1024 * 1024;
+}
 
 // "." and ".." resolved on the text alone; ".." above the root stays at the root.
 std::string normalise(const std::string& path) {
@@ -234,6 +249,41 @@ bool isPathWithinResolved(const std::string& path, const std::string& base) {
            resolveStrictly(normalise(base), realBase) && withinNormalised(realPathText, realBase);
 }
 
+bool isHiddenBelow(const std::string& path, const std::string& base) {
+    const std::string lexical = normalise(path);
+    const std::string root = base.empty() ? std::string() : normalise(base);
+    std::string::size_type start = 0;
+    if (!root.empty() && withinNormalised(lexical, root))
+        start = root == "/" ? 0 : root.size();
+    while (start < lexical.size()) {
+        if (lexical[start] == '/') {
+            ++start;
+            continue;
+        }
+        if (lexical[start] == '.')
+            return true;
+        start = lexical.find('/', start);
+    }
+    return false;
+}
+
+bool holdsProfile(const std::string& path) {
+    if (path.empty())
+        return false;
+    const std::string lexical = normalise(path);
+    if (lexical == "/")
+        return true;
+    const ProfileForms profile = profileForms();
+    std::string real;
+    const bool resolved = resolveExisting(lexical, real);
+    for (const std::string& folder : {lexical, resolved ? real : lexical}) {
+        if ((!profile.lexical.empty() && withinNormalised(profile.lexical, folder)) ||
+            (!profile.real.empty() && withinNormalised(profile.real, folder)))
+            return true;
+    }
+    return false;
+}
+
 FolderScreen::FolderScreen(const std::string& folder, const std::string& confineTo)
     : m_folder(folder), m_lexical(normalise(folder)), m_confineTo(confineTo) {
     if (!resolveStrictly(m_lexical, m_real))
@@ -272,6 +322,22 @@ bool FolderScreen::allows(const std::string& name, struct stat& st, bool& isLink
     return outsideRefusedRoots(lexical) && outsideRefusedRoots(real) &&
            outsideProfile(lexical, m_profileLexical, m_profileReal) &&
            outsideProfile(real, m_profileLexical, m_profileReal);
+}
+
+// A path still to be made is judged by the nearest folder above it that exists.
+bool hasFreeSpace(const std::string& path, std::uint64_t bytesToWrite) {
+    std::string probe = path.empty() ? std::string("/") : path;
+    struct statvfs fs;
+    while (::statvfs(probe.c_str(), &fs) != 0) {
+        const std::string::size_type slash = probe.find_last_of('/');
+        if ((errno != ENOENT && errno != ENOTDIR) || slash == std::string::npos || probe == "/")
+            return false;
+        probe = slash == 0 ? std::string("/") : probe.substr(0, slash);
+    }
+    const std::uint64_t available =
+        static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_frsize);
+    const std::uint64_t floor = minFreeBytes();
+    return available >= floor && available - floor >= bytesToWrite;
 }
 
 bool setCustomPermissions(const std::string& path, bool isFolder) {

@@ -25,8 +25,9 @@ std::string addEndingSeparator(const std::string& path);
 // "." and ".." are resolved first (so "/a/../proc" is refused and
 // "/proc/../home" is not), and an existing path, or the existing part of a
 // path still to be made, is judged by where its symbolic links lead as well.
-// allowHidden is accepted for callers; hidden names are currently left to the
-// caller (the share pages skip them themselves), so it changes nothing.
+// allowHidden is accepted for callers and changes nothing: a hidden name is
+// private below a share's folder only, which this function does not know
+// (see isHiddenBelow).
 bool isAllowedPath(const std::string& path, bool allowHidden, bool refuseProfile);
 // Only regular files and folders (no devices, fifos, sockets); a symbolic
 // link is judged by its target, a dangling one and a missing path are refused.
@@ -44,6 +45,16 @@ bool isPathWithin(const std::string& path, const std::string& base);
 bool isPathWithinResolved(const std::string& path, const std::string& base);
 // True when a "/"-separated component of path is "." or "..".
 bool hasDotComponent(const std::string& path);
+// True when a component of path below base starts with "." (a hidden entry:
+// "/s/.git/config" or "/s/a/.env" below "/s"). Base's own components do not
+// count, so a folder shared from inside a hidden one is not hidden to its
+// visitors; a path that is not within base is judged on all its components.
+// Lexical, after "." and ".." are resolved.
+bool isHiddenBelow(const std::string& path, const std::string& base);
+// True for "/" and for any folder that holds the profile folder, on the
+// given and on the resolved forms: sharing such a folder, or removing or
+// replacing it, would hand out or destroy the owner's credentials.
+bool holdsProfile(const std::string& path);
 
 // getFileListXML and getDirectoryListXML (below) for a visitor confined to
 // root: entries that are links leading out of root (or dangling) are left
@@ -97,6 +108,13 @@ std::string getPublicBaseURL();
 bool getPrivateIPAddress(std::string& ip, bool& isIPv6);
 // 0644 for files, 0755 for folders. False when the mode cannot be set.
 bool setCustomPermissions(const std::string& path, bool isFolder);
+
+// Disk. True when writing bytesToWrite more bytes at path (a file or folder,
+// or one still to be made below an existing folder) leaves at least
+// min.free.mb (host.properties, default 1024) MiB available to unprivileged
+// users on that file system; false when it would not, or when the file
+// system cannot be asked.
+bool hasFreeSpace(const std::string& path, std::uint64_t bytesToWrite);
 
 // Explorer listings. Both throw Orvane::Exception for a path that is not a
 // folder, that isAllowedPath refuses or that holds a ".." component (callers
