@@ -61,7 +61,7 @@ GalleryEntries collectGalleryEntries(const std::string& folder) {
     Page::FolderListing listing = Page::listFolder(folder);
     entries.folders.swap(listing.folders);
     for (const Page::FolderEntry& file : listing.files) {
-        if (!file.isHidden && isGalleryImage(file.name))
+        if (isGalleryImage(file.name))
             entries.images.insert(file.name);
     }
     entries.hasMusic = listing.hasMusic;

@@ -31,7 +31,7 @@ std::set<std::string> songNames(const std::string& folder) {
     if (folder.empty())
         return names;
     for (const Page::FolderEntry& entry : Page::allowedEntries(folder)) {
-        if (entry.isDirectory || entry.isHidden)
+        if (entry.isDirectory)
             continue;
         if (Page::isMusicExtension(Page::extensionOf(entry.name)))
             names.insert(entry.name);

@@ -6,7 +6,6 @@
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/LocalDateTime.h>
-#include <Poco/Path.h>
 #include <Poco/URI.h>
 #include <sys/stat.h>
 
@@ -225,6 +224,10 @@ std::vector<FolderEntry> allowedEntries(const std::string& folder) {
     for (Poco::DirectoryIterator it(Util::addEndingSeparator(folder)); it != end; ++it) {
         FolderEntry entry;
         entry.name = it.name();
+        // Hidden entries are private on every drive: ".git", ".env" and the
+        // like are never a visitor's to see.
+        if (entry.name.empty() || entry.name[0] == '.')
+            continue;
         struct stat st;
         bool isLink = false;
         // An entry removed or unreadable since the listing began is left out.
@@ -232,7 +235,6 @@ std::vector<FolderEntry> allowedEntries(const std::string& folder) {
             continue;
         entry.path = it.path().toString();
         entry.isDirectory = S_ISDIR(st.st_mode);
-        entry.isHidden = entry.name[0] == '.';
         if (!entry.isDirectory) {
             entry.size = static_cast<std::uint64_t>(st.st_size);
             entry.modified = Poco::Timestamp::fromEpochTime(st.st_mtime);
@@ -242,16 +244,9 @@ std::vector<FolderEntry> allowedEntries(const std::string& folder) {
     return entries;
 }
 
-bool isOnFixedDrive(const std::string& path) {
-    return Util::isFixedDrive(Poco::Path(path).getDevice() + ":");
-}
-
 FolderListing listFolder(const std::string& folder) {
     FolderListing listing;
-    const bool skipHidden = isOnFixedDrive(folder);
     for (const FolderEntry& entry : allowedEntries(folder)) {
-        if (entry.isHidden && skipHidden)
-            continue;
         if (entry.isDirectory) {
             listing.folders.insert(entry.name);
             continue;

@@ -78,18 +78,16 @@ struct FolderEntry {
     std::string name;
     std::string path;  // native
     bool isDirectory = false;
-    bool isHidden = false;
     std::uint64_t size = 0;
     Poco::Timestamp modified;
 };
-// The entries of folder that the host's path and file filters allow, in the
-// order the directory yields them. A folder that cannot be opened throws the
-// file library's exception; an entry that vanishes meanwhile is left out.
+// The entries of folder that the host's path and file filters allow, hidden
+// ones (a name starting with ".") never, in the order the directory yields
+// them. A folder that cannot be opened throws the file library's exception;
+// an entry that vanishes meanwhile is left out.
 std::vector<FolderEntry> allowedEntries(const std::string& folder);
-// Hidden entries are left out of the list and gallery only on fixed drives.
-bool isOnFixedDrive(const std::string& path);
-// What the list and gallery pages show of a folder: allowedEntries without
-// the hidden ones on fixed drives, the folders by name (byte-wise order).
+// What the list and gallery pages show of a folder: allowedEntries, the
+// folders by name (byte-wise order).
 struct FolderListing {
     std::set<std::string> folders;
     std::vector<FolderEntry> files;  // directory order

@@ -135,8 +135,15 @@ bool resolveShare(DapplinePlugin& plugin, MessagePtr& msg, ShareRequest& req) {
     if (!req.subPath.empty())
         path += "/" + req.subPath;
     req.path = Util::convertPathToNative(path);
-    // A link in the shared folder that leads out of it is as good as absent.
-    if (!Util::isPathWithinResolved(req.path, req.share->shareLocation)) {
+    // A link in the shared folder that leads out of it is as good as absent,
+    // so is the profile in a share that holds it, and so is a hidden entry
+    // (".git/config", "sub/.env"): telling "there but forbidden" would give
+    // its presence away. A guest who may write reaches hidden entries by
+    // their address, as WebDAV clients read back the metadata files they
+    // keep; no page ever lists them.
+    if (!Util::isPathWithinResolved(req.path, req.share->shareLocation) ||
+        !Util::isAllowedPath(req.path, false, true) ||
+        (!req.writeAccess && Util::isHiddenBelow(req.path, req.share->shareLocation))) {
         plugin.sendSyncHTTPResponse(msg, plugin.getErrorHTML(""), 404);
         return false;
     }
