@@ -9,6 +9,7 @@
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
 #include "orvane/Defs.h"
+#include "orvane/MessageUtil.h"
 #include "orvane/PoManager.h"
 #include "orvane/Util.h"
 #include "store/DapplineDB.h"
@@ -22,8 +23,11 @@ namespace {
 using namespace Defs;
 
 // Ranged fetches holding "0-" (players and download managers coming back for
-// a file) are not counted again.
-bool isUncountedRange(const MessagePtr& msg) {
+// a file) are not counted again, and a HEAD transfers nothing: a client
+// asking for headers in a loop must not fill the history.
+bool isUncounted(const MessagePtr& msg) {
+    if (requestField(msg, HTTP::S_HTTP_REQ_METHOD) == "HEAD")
+        return true;
     return hasRequestField(msg, HTTP::S_HTTP_REQ_RANGE) &&
            requestField(msg, HTTP::S_HTTP_REQ_RANGE).find("0-") != std::string::npos;
 }
@@ -37,6 +41,26 @@ void addDownloadEntry(DapplineDB& db, int shareId, const std::string& path, int 
     DapplineHistory entry(shareId, path, static_cast<std::int64_t>(file.getSize()),
                           DapplineHistory::now(), userId, userName);
     db.addHistory(entry);
+}
+
+enum class Reading { Refused, Hidden, Allowed };
+
+// Whether the visitor may read path. Hidden entries of a share are private
+// to readers in the explorer and its downloads, whatever their rights:
+// writing guests reach them over WebDAV only. A hidden path is not counted
+// as a download, so the download is logged only once it is known to pass.
+Reading readingOf(DapplinePlugin& plugin, MessagePtr& msg, const std::string& path,
+                  bool logDownload) {
+    bool writeAccess = false;
+    std::string sharePath;
+    std::int64_t sizeLimit = 0;
+    if (!plugin.doesGuestHaveAccess(msg, path, writeAccess, sharePath, false, sizeLimit))
+        return Reading::Refused;
+    if (Util::isHiddenBelow(Util::convertPathToNative(path), sharePath))
+        return Reading::Hidden;
+    if (logDownload)
+        plugin.doesGuestHaveAccess(msg, path, writeAccess, sharePath, true, sizeLimit);
+    return Reading::Allowed;
 }
 
 }  // namespace
@@ -72,10 +96,10 @@ bool DapplinePlugin::doesGuestHaveAccess(MessagePtr& msg, std::string path, bool
         int shareId = -1;
         if (!m_db->isLocationSharedPublic(nativePath, shareId))
             return false;
-        if (!logDownload || isUncountedRange(msg))
-            return true;
         DapplinePtr share = m_db->getShare(shareId);
-        if (share) {
+        if (share)
+            sharePath = share->shareLocation;
+        if (share && logDownload && !isUncounted(msg)) {
             addDownloadEntry(*m_db, share->shareId, path, -1,
                              PoManager().getTranslation("Anonymous"));
         }
@@ -99,7 +123,7 @@ bool DapplinePlugin::doesGuestHaveAccess(MessagePtr& msg, std::string path, bool
         if (!Util::isPathWithinResolved(nativePath, location))
             continue;
         writeAccess = m_db->hasWriteAccessForShare(guestId, share->shareId);
-        if (logDownload && !isUncountedRange(msg)) {
+        if (logDownload && !isUncounted(msg)) {
             addDownloadEntry(*m_db, share->shareId, path, guestId, msg->authUser);
         }
         sharePath = share->shareLocation;
@@ -117,20 +141,26 @@ bool DapplinePlugin::doesGuestHaveAccess(MessagePtr& msg, std::string path, bool
         return false;
     writeAccess = false;
     sharePath = share->shareLocation;
-    if (logDownload && !isUncountedRange(msg))
+    if (logDownload && !isUncounted(msg))
         addDownloadEntry(*m_db, share->shareId, path, guestId, msg->authUser);
     return true;
 }
 
 bool DapplinePlugin::mayAccess(MessagePtr& msg, const std::string& path, bool logDownload) {
-    bool writeAccess = false;
-    std::string sharePath;
-    std::int64_t sizeLimit = 0;
-    return doesGuestHaveAccess(msg, path, writeAccess, sharePath, logDownload, sizeLimit);
+    return readingOf(*this, msg, path, logDownload) == Reading::Allowed;
 }
 
 bool DapplinePlugin::passToUserManager(MessagePtr& msg, const std::string& path, bool logDownload) {
-    if (!mayAccess(msg, path, logDownload))
+    const Reading reading = readingOf(*this, msg, path, logDownload);
+    if (reading == Reading::Hidden) {
+        // The user manager's own answer for a file that is not there.
+        MessagePtr answer = syncAnswer(msg);
+        answer->sender = m_name;
+        answer->setRawData("Not Found");
+        Util::MessageUtil::addHTTPResponse(answer, 404, "text/plain; charset=utf-8");
+        post(answer);
+    }
+    if (reading != Reading::Allowed)
         return false;
     (*msg)[GuestAccess::MS_GUESTACCESS][GuestAccess::S_ALLOW] = 1;
     msg->target = Defs::Service::BOOTUSERMANAGER;

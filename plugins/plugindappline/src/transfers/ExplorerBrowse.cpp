@@ -52,8 +52,12 @@ ListRequest readListRequest(const MessagePtr& msg) {
     return list;
 }
 
-// Links in the share that lead out of it are not the visitor's to see.
+// Links in the share that lead out of it are not the visitor's to see, nor
+// is anything hidden: the lister leaves hidden entries out, and a folder
+// inside a hidden one is not listed at all, whatever the visitor's rights.
 std::string listFolder(const ListRequest& list, const std::string& shareFolder, bool writable) {
+    if (Util::isHiddenBelow(list.path, shareFolder))
+        return FILE_LIST_FAIL;
     return Util::getFileListXMLWithin(shareFolder, list.path, list.start, list.limit, list.filter,
                                       list.search, 0, 0, writable ? 1 : 0, 0, false);
 }
@@ -135,8 +139,11 @@ std::string guestDirectoryList(DapplineDB& db, int userId, const std::string& di
         return guestDirectoryRoots(db, userId, shareIds);
     for (int shareId : shareIds) {
         DapplinePtr share = db.getShare(shareId);
-        if (share && Util::isPathWithinResolved(directory, share->shareLocation))
+        if (share && Util::isPathWithinResolved(directory, share->shareLocation)) {
+            if (Util::isHiddenBelow(directory, share->shareLocation))
+                return NO_DIRECTORIES;
             return Util::getDirectoryListXMLWithin(share->shareLocation, directory);
+        }
     }
     return NO_DIRECTORIES;
 }
