@@ -44,6 +44,14 @@ std::string absolutePath(const std::string& location) {
     return Poco::Path(location).absolute().toString();
 }
 
+// What the owner may share: a folder or plain file the host allows, and
+// never "/" or a folder that holds the profile, whose owner token and
+// databases a guest could otherwise read or, with write access, take away.
+bool isAllowedShareLocation(const std::string& location) {
+    return isShareablePath(location) && Util::isAllowedPath(location, false, true) &&
+           !Util::holdsProfile(absolutePath(location));
+}
+
 std::string wrapShares(const std::string& inner) {
     return "<shares>" + inner + "</shares>";
 }
@@ -129,7 +137,7 @@ void DapplinePlugin::onAddShare(const void*, MessagePtr& msg) {
         return;
     const FormReader add = [this](const Form& form) {
         const std::string location = Util::trim(form.get("sharelocation", ""));
-        if (!isShareablePath(location) || !Util::isAllowedPath(location, false, true))
+        if (!isAllowedShareLocation(location))
             return std::string(NO_SHARES);
         Dappline share = shareFromForm(form, 0, location, Dappline("", "", "", "", 0, 1, 2, 1));
         return m_db->addShare(share) ? wrapShares(share.toXML(false)) : NO_SHARES;
@@ -143,7 +151,7 @@ void DapplinePlugin::onUpdateShare(const void*, MessagePtr& msg) {
         return;
     const FormReader update = [this](const Form& form) {
         const std::string location = Util::trim(form.get("sharelocation", ""));
-        if (!isShareablePath(location))
+        if (!isAllowedShareLocation(location))
             return std::string(NO_SHARES);
         const int shareId = std::atoi(Util::trim(form.get("shareid", "")).c_str());
         // The stored share supplies what the form leaves out.
@@ -193,7 +201,7 @@ void DapplinePlugin::onQuickShare(const void*, MessagePtr& msg) {
         const std::string location =
             Util::convertPathToNative(Util::trim(decodedOrAsIs(form.get("sharelocation", ""))));
         const std::string viewMode = form.get("viewmode", "");
-        if (!isShareablePath(location) || !Util::isAllowedPath(location, false, true))
+        if (!isAllowedShareLocation(location))
             return std::string(NO_SHARES);
         const std::string absolute = absolutePath(location);
         std::string name;
