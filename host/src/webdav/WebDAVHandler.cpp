@@ -9,6 +9,8 @@
 #include "bridge/ReplyWriter.h"
 #include "front/HttpErrors.h"
 #include "http/RequestBody.h"
+#include "http/UrlPath.h"
+#include "orvane/Util.h"
 #include "webdav/WebDAVCopyMove.h"
 #include "webdav/WebDAVExchange.h"
 #include "webdav/WebDAVLocking.h"
@@ -48,6 +50,53 @@ const std::map<std::string, WebDAVMethod::Serve>& served() {
     return table;
 }
 
+bool hasControl(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+// Names with a NUL or another control character are refused by the host
+// itself, on its own decoding of the address and of the Destination: such a
+// name once led a COPY into a removal that recursed thousands of frames
+// deep, and no plug-in may be relied on to catch it first.
+bool namesControl(const Poco::Net::HTTPServerRequest& request, const RequestParts& parts) {
+    if (hasControl(parts.operation))
+        return true;
+    if (!request.has("Destination"))
+        return false;
+    std::string path, query;
+    UrlPath::split(request.get("Destination"), path, query);
+    try {
+        return hasControl(UrlPath::decode(path));
+    } catch (const BadPath&) {
+        return true;
+    }
+}
+
+// The host's own judgement of what the plug-in allowed: 0 when it stands,
+// else the status to answer. The profile and the system folders stay out of
+// reach as they do for downloads; hidden entries do not exist for a visitor
+// who may not write (writing guests keep them: clients such as the Finder
+// store their metadata in "._" files); and no method removes, replaces or
+// moves a folder that holds the profile.
+int refusal(const std::string& method, const WebDAVTarget& t) {
+    if (hasControl(t.path) || hasControl(t.destination))
+        return HTTPResponse::HTTP_BAD_REQUEST;
+    if (!t.isWriter() && Util::isHiddenBelow(t.path, t.shareRoot))
+        return HTTPResponse::HTTP_NOT_FOUND;
+    if (!Util::isAllowedPath(t.path, false, true) ||
+        (!t.destination.empty() && !Util::isAllowedPath(t.destination, false, true)))
+        return HTTPResponse::HTTP_FORBIDDEN;
+    if ((method == "DELETE" || method == "MOVE") && Util::holdsProfile(t.path))
+        return HTTPResponse::HTTP_FORBIDDEN;
+    if (!t.destination.empty() && Util::holdsProfile(t.destination))
+        return HTTPResponse::HTTP_FORBIDDEN;
+    return 0;
+}
+
 }  // namespace
 
 WebDAVHandler::WebDAVHandler(FrontContext& context, const RequestParts& parts)
@@ -69,7 +118,7 @@ void WebDAVHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
         }
         // A fragment never belongs in a request: a client that sends one
         // would act on another resource than it names.
-        if (request.getURI().find('#') != std::string::npos) {
+        if (request.getURI().find('#') != std::string::npos || namesControl(request, m_parts)) {
             dropBody(request, response);
             HttpErrors::send(response, HTTPResponse::HTTP_BAD_REQUEST);
             return;
@@ -109,9 +158,11 @@ bool WebDAVHandler::ask(Poco::Net::HTTPServerRequest& request,
         return false;
     }
     target = WebDAVTarget::fromReply(*outcome.reply);
-    if (!target.allow) {
+    const int refused =
+        target.allow ? refusal(request.getMethod(), target) : HTTPResponse::HTTP_FORBIDDEN;
+    if (refused != 0) {
         dropBody(request, response);
-        HttpErrors::send(response, HTTPResponse::HTTP_FORBIDDEN);
+        HttpErrors::send(response, refused);
         return false;
     }
     return true;

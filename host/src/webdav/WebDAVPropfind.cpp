@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "http/TempFile.h"
+#include "orvane/FolderScreen.h"
 #include "orvane/HTTPUtil.h"
 #include "orvane/Util.h"
 #include "webdav/WebDAVBodies.h"
@@ -172,19 +173,27 @@ std::string response(WebDAVExchange& x, const std::string& path, const WebDAVFil
     return xml + "</D:response>";
 }
 
-std::vector<std::pair<std::string, WebDAVFileInfo>> members(const std::string& folder) {
+// Hidden members only for a visitor who may write (the "._" files that
+// clients such as the Finder keep); never the profile or a system folder,
+// which a share holding them must not show either.
+std::vector<std::pair<std::string, WebDAVFileInfo>> members(const std::string& folder,
+                                                            bool withHidden) {
     std::vector<std::pair<std::string, WebDAVFileInfo>> out;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return out;
+    // A link is a member only when it leads below the folder; one that
+    // leads out of the share would be refused when asked for anyway.
+    const Util::FolderScreen screen(folder, folder);
     while (struct dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == ".." || TempFile::isTempName(name))
+        if (name == "." || name == ".." || TempFile::isTempName(name) ||
+            (name[0] == '.' && !withHidden))
             continue;
         const std::string path = folder + "/" + name;
-        // A link is a member only when it leads below the folder; one that
-        // leads out of the share would be refused when asked for anyway.
-        if (!Util::isPathWithinResolved(path, folder))
+        struct stat st;
+        bool isLink = false;
+        if (!screen.allows(name, st, isLink))
             continue;
         const WebDAVFileInfo info = WebDAVFileInfo::of(path);
         if (info.exists)
@@ -230,7 +239,7 @@ void propfind(WebDAVExchange& x) {
     std::string xml = std::string(WebDAVXml::HEAD) + "<D:multistatus xmlns:D=\"DAV:\">";
     xml += response(x, x.target.path, info, req);
     if (depth == 1 && info.folder) {
-        for (const auto& member : members(x.target.path))
+        for (const auto& member : members(x.target.path, x.target.isWriter()))
             xml += response(x, member.first, member.second, req);
     }
     x.xml(207, xml + "</D:multistatus>");

@@ -33,6 +33,9 @@ struct WebDAVTarget {
     // for anything else, and for a path that climbs with "..".
     std::string nativePath(const std::string& client) const;
     bool isShareRoot(const std::string& native) const { return native == shareRoot; }
+    // The visitor holds the write right, even where the size limit stopped
+    // this one write: such a visitor sees the share's hidden entries.
+    bool isWriter() const { return write || sizeLimitExceeded; }
 };
 
 }  // namespace Host
