@@ -5,7 +5,9 @@
 // canary beside the share folder and links in the share leading out of it.
 // Nothing outside the share may be read (the canary's text never comes
 // back), listed, written or deleted (the snapshot of everything outside the
-// share is unchanged). The suite prints how many requests it tried.
+// share is unchanged). Hidden entries inside a share, and the profile in a
+// share that holds it, are as unreachable as what lies outside. The suite
+// prints how many requests it tried.
 //
 // Each place gets the texts up to a length that keeps the suite within a
 // couple of minutes on a small machine under the sanitizers (5 after the
@@ -17,6 +19,7 @@
 #include <Poco/File.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
@@ -67,14 +70,14 @@ protected:
     static void SetUpTestSuite() {
         host = new RunningHost();
         host->writeProperties("timeout.seconds=10\n");
-        writerId = host->addGuest("writer", "wpass");
+        writerId = host->addGuest("writer", "wpass12345");
         host->start();
         field = new CanaryField(host->root + "/field");
         DavHost dav(*host);
         const int priv = dav.addShare("t", field->share, false);
         dav.grant(priv, writerId, true);
         dav.addShare("p", field->pub, true);
-        cookie = guestCookie(host->port, "writer", "wpass");
+        cookie = guestCookie(host->port, "writer", "wpass12345");
     }
     static void TearDownTestSuite() {
         std::cout << "[ traversal ] " << g_requests << " requests, " << g_escapes << " escapes\n";
@@ -407,4 +410,129 @@ TEST_F(Traversal, LinksLeadingOutOfTheShareAreRefused) {
     }
     for (const std::string& folder : {field->share, field->pub})
         EXPECT_TRUE(Poco::File(folder + "/out-dir").exists()) << "the link itself stays";
+}
+
+// Hidden entries do not exist for a visitor who may not write, by any path:
+// pages, downloads, pictures, zips, WebDAV and the explorer all answer as
+// for a name that is not there. A writing guest keeps them over WebDAV.
+TEST_F(Traversal, HiddenEntriesArePrivateExceptToWritersOverWebDAV) {
+    const std::string secret = "zq-hidden-secret";
+    for (const char* name : {"/.git/config", "/sub/.env", "/.ssh/id_rsa"})
+        writeNew(field->pub + name, secret);
+    const std::string p = "/app/dapplinepro/share/p/";
+    const RawAnswer absent = client.get(p + "zq-none");
+    for (const std::string& path :
+         {".git/config", "sub/.env", ".git/", ".ssh/id_rsa?action=download",
+          ".git/config?thumbsize=1", "sub/.env?viewsize=1", ".git/?startzip", ".ssh/?vm=gallery"}) {
+        const RawAnswer a = client.get(p + path);
+        EXPECT_EQ(a.status, 404) << path;
+        EXPECT_EQ(a.body, absent.body) << path;
+    }
+    auto hides = [&](const RawAnswer& a, const std::string& what) {
+        check(a, what, "");
+        EXPECT_LT(a.status, 300) << what;
+        for (const char* name : {".git", ".env", ".ssh", secret.c_str()})
+            EXPECT_EQ(a.body.find(name), std::string::npos) << what << ": " << name;
+    };
+    for (const std::string& at : {std::string(), std::string("sub/")}) {
+        for (const std::string& view : {"", "?vm=gallery", "?vm=music"})
+            hides(client.get(p + at + view), "page " + at + view);
+        hides(client.send("PROPFIND", p + at, {{"Depth", "1"}}), "PROPFIND " + at);
+    }
+    EXPECT_EQ(client.send("PROPFIND", p + "sub/.env", {{"Depth", "0"}}).status, 404);
+    const std::string pub = field->pub;
+    hides(client.postForm("/app/dapplinepro/getfilelist", "path=" + pub + "&start=0&limit=-1"),
+          "getfilelist");
+    EXPECT_EQ(client.postForm("/app/dapplinepro/getfilelist", "path=" + pub + "/.git").body,
+              "<filelistfail></filelistfail>");
+    for (const std::string& op :
+         {"downloadfile?filepath=" + percentEncode(pub + "/sub/.env", true),
+          "getfsthumbimage?name=" + percentEncode(pub + "/.git/config", true),
+          "getfolder.jpg?path=" + percentEncode(pub + "/.ssh", true)}) {
+        const RawAnswer a = client.get("/app/dapplinepro/" + op);
+        EXPECT_EQ(a.status, 404) << op;
+        EXPECT_EQ(a.body.find(secret), std::string::npos) << op;
+    }
+
+    // The writing guest of "t" stores, lists and reads back a Finder file;
+    // the share's pages still leave it out.
+    const HeaderList guest = {{"Cookie", cookie}};
+    const std::string t = "/app/dapplinepro/share/t/";
+    EXPECT_EQ(client.send("PUT", t + "._zq", guest, "finder").status, 201);
+    HeaderList depth1 = guest;
+    depth1.emplace_back("Depth", "1");
+    EXPECT_NE(client.send("PROPFIND", t, depth1).body.find("._zq"), std::string::npos);
+    EXPECT_EQ(client.get(t + "._zq", guest).body, "finder");
+    EXPECT_EQ(client.get(t, guest).body.find("._zq"), std::string::npos);
+}
+
+// A NUL or another control character in a WebDAV target or Destination is
+// refused by the host itself, whatever the plug-in would make of it.
+TEST_F(Traversal, ControlCharactersInWebDAVNamesAreBadRequests) {
+    const HeaderList guest = {{"Cookie", cookie}};
+    const std::string t = "/app/dapplinepro/share/t/";
+    for (const std::string& bad : {"%01", "%00", "%1F", "%7F"}) {
+        EXPECT_EQ(client.send("PROPFIND", t + "zq" + bad, guest).status, 400) << bad;
+        EXPECT_EQ(client.send("PUT", t + "zq" + bad + "x", guest, "x").status, 400) << bad;
+        HeaderList copy = guest;
+        copy.emplace_back("Destination", "http://127.0.0.1/app/dapplinepro/share/t/zq" + bad);
+        EXPECT_EQ(client.send("COPY", t + "hello.txt", copy).status, 400) << bad;
+        EXPECT_EQ(client.send("MOVE", t + "mv.txt", copy).status, 400) << bad;
+    }
+    EXPECT_TRUE(Poco::File(field->share + "/mv.txt").exists());
+}
+
+// A share that holds the profile (taken before such shares were refused, or
+// the profile moved into it later): WebDAV never lists, reads or copies the
+// profile, nor removes, moves or replaces a folder holding it; and no new
+// share of such a folder, or of "/", is taken.
+TEST(TraversalProfile, AShareHoldingTheProfileNeverYieldsIt) {
+    RunningHost host;
+    const int writer = host.addGuest("writer", "wpass12345");
+    host.start();
+    const std::string home = host.root + "/home";
+    DavHost dav(host);
+    dav.grant(dav.addShare("home", home, false), writer, true);
+    ASSERT_EQ(host.stop(), 0);
+    Poco::File(home + "/cfg").createDirectories();
+    ASSERT_EQ(::rename(host.profileDir.c_str(), (home + "/cfg/profile").c_str()), 0);
+    host.profileDir = home + "/cfg/profile";
+    host.start();
+    writeFile(home + "/zq.txt", "mine\n");
+
+    RawClient client{host.port};
+    const HeaderList who = {{"Authorization", basicAuth("writer", "wpass12345")}};
+    const std::string h = "/app/dapplinepro/share/home/";
+    auto with = [&](const std::string& name, const std::string& value) {
+        HeaderList headers = who;
+        headers.emplace_back(name, value);
+        return headers;
+    };
+    const RawAnswer listed = client.send("PROPFIND", h + "cfg/", with("Depth", "1"));
+    EXPECT_EQ(listed.status, 207);
+    EXPECT_EQ(listed.body.find("profile"), std::string::npos) << listed.body;
+    for (const std::string& path : {"cfg/profile/", "cfg/profile/owner.token"}) {
+        EXPECT_EQ(client.send("PROPFIND", h + path, with("Depth", "0")).status, 403) << path;
+        EXPECT_EQ(client.send("COPY", h + path, with("Destination", h + "zq-got")).status, 403);
+        const RawAnswer got = client.get(h + path, who);
+        EXPECT_EQ(got.body.find(host.token), std::string::npos) << path;
+    }
+    EXPECT_EQ(client.send("COPY", h + "zq.txt", with("Destination", h + "cfg/profile/x")).status,
+              403);
+    EXPECT_EQ(client.send("COPY", h + "zq.txt", with("Destination", h + "cfg")).status, 403);
+    EXPECT_EQ(client.send("MOVE", h + "cfg", with("Destination", h + "zq-moved")).status, 403);
+    EXPECT_EQ(client.send("DELETE", h + "cfg", who).status, 403);
+    EXPECT_EQ(readFile(host.profileDir + "/owner.token").find(host.token), 0u);
+    EXPECT_FALSE(Poco::File(home + "/zq-got").exists());
+
+    HttpClient http = host.client();
+    for (const std::string& location : {home, std::string("/")}) {
+        const std::string body = "sharelocation=" + percentEncode(location, true);
+        EXPECT_EQ(
+            http.post("/app/dapplinepro/addshare", body + "&sharename=zq", host.ownerHeaders())
+                .body,
+            "<shares></shares>");
+        EXPECT_EQ(http.post("/app/dapplinepro/quickshare", body, host.ownerHeaders()).body,
+                  "<shares></shares>");
+    }
 }

@@ -131,6 +131,8 @@ TEST_F(AdminShares, AddShareRefusesDuplicatesAndForbiddenPaths) {
     EXPECT_EQ(NO_SHARES, addShare("Holiday", folder("Other")).body);
     EXPECT_EQ(NO_SHARES, addShare("Second", photos).body);
     EXPECT_EQ(NO_SHARES, addShare("Profile", m_profileDir).body);
+    EXPECT_EQ(NO_SHARES, addShare("HoldsProfile", m_temp->path()).body);
+    EXPECT_EQ(NO_SHARES, addShare("Root", "/").body);
     EXPECT_EQ(NO_SHARES, addShare("Proc", "/proc").body);
     EXPECT_EQ(NO_SHARES, addShare("Gone", m_temp->path() + "/data/missing").body);
     EXPECT_EQ(NO_SHARES, post("addshare", "sharename=Nothing").body);
@@ -167,6 +169,12 @@ TEST_F(AdminShares, UpdateShareUnknownIdAndMissingName) {
     EXPECT_EQ(sharesOf(after), renamed.body);
 
     EXPECT_EQ(NO_SHARES, post("updateshare", "shareid=" + id + "&sharelocation=/no/such").body);
+    // Moving a share onto the system or the profile is refused like adding it.
+    for (const std::string& refused :
+         {std::string("/"), m_temp->path(), m_profileDir, std::string("/proc")})
+        EXPECT_EQ(NO_SHARES,
+                  post("updateshare", "shareid=" + id + "&sharelocation=" + enc(refused)).body);
+    EXPECT_EQ(photos, m_plugin->database()->getShare(before->shareId)->shareLocation);
 }
 
 TEST_F(AdminShares, UpdateShareRefusedByTheStoreIsNoSuccess) {
@@ -248,6 +256,8 @@ TEST_F(AdminShares, QuickShareRefusals) {
 
     EXPECT_EQ(NO_SHARES, post("quickshare", "").body);
     EXPECT_EQ(NO_SHARES, post("quickshare", "sharelocation=" + enc(m_profileDir)).body);
+    EXPECT_EQ(NO_SHARES, post("quickshare", "sharelocation=" + enc(m_temp->path())).body);
+    EXPECT_EQ(NO_SHARES, post("quickshare", "sharelocation=%2F").body);
     EXPECT_EQ(NO_SHARES, post("quickshare", "sharelocation=%2Fno%2Fsuch").body);
     EXPECT_EQ(0u, shareCount());
 

@@ -243,6 +243,14 @@ TEST_F(ExplorerBrowse, DirectoryTreeListsSubFoldersOfHeldShares) {
               namesOf(entriesOf(dirs("directory=" + encode(at("rw/sub"))), "directory")));
     EXPECT_EQ(NO_DIRECTORIES, dirs("directory=" + encode(at("closed"))));
     EXPECT_EQ(NO_DIRECTORIES, dirs("directory=", "nobody"));
+    // Inside a hidden folder nothing is listed, not even to a writing guest
+    // nor on a public share.
+    m_temp->write("rw/.hidden/key", "k");
+    m_temp->write("pub/.git/config", "c");
+    EXPECT_EQ(NO_DIRECTORIES, dirs("directory=" + encode(at("rw/.hidden"))));
+    EXPECT_EQ(FAIL, listPath(at("rw/.hidden")));
+    EXPECT_EQ(FAIL, listPath(at("pub/.git"), ANONYMOUS));
+    EXPECT_EQ((Names{"inner", "p.txt"}), namesOf(entriesOf(listPath(at("pub"), ANONYMOUS))));
 }
 
 TEST_F(ExplorerBrowse, RootOfAVanishedFolderIsLeftOut) {
