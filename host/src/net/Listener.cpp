@@ -47,8 +47,7 @@ Listener::Listener(const FrontLimits& limits, AddressCaps& caps, const TrustedPr
 
 Listener::~Listener() {
     stop();
-    for (const auto& port : m_ports)
-        ::close(port.first);
+    // The listening sockets belong to whoever added them.
     ::close(m_epoll);
     ::close(m_wake);
     if (m_spare >= 0)

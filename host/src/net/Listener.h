@@ -36,7 +36,8 @@ public:
     Listener(const FrontLimits& limits, AddressCaps& caps, const TrustedProxies& proxies);
     ~Listener();
 
-    // Before start(): a listening socket (taken over) and what it serves.
+    // Before start(): a listening socket (still the caller's to close) and
+    // what it serves.
     void addPort(int fd, Connection::Kind kind);
     void setTls(std::shared_ptr<TlsContext> tls) { m_tls = std::move(tls); }
     void start(Dispatch dispatch);
