@@ -1,12 +1,15 @@
 // Upload decisions: the order in which START_UPLOAD refuses, the folder it
 // hands the host, the history line of FINISH_UPLOAD, the explorer's
-// START_GUEST_UPLOAD mark, and the folder size behind the size limit.
+// START_GUEST_UPLOAD mark, and the folder size behind the size limit: the
+// share's in-memory accounting with its reservations.
 #include <Poco/DateTimeFormat.h>
 #include <Poco/DateTimeFormatter.h>
 #include <Poco/Timespan.h>
 #include <unistd.h>
 
 #include "SharePageFixture.h"
+#include "orvane/storage/ShareSpace.h"
+#include "orvane/storage/SpaceFields.h"
 
 using namespace SharePageTest;
 using namespace Orvane::Defs;
@@ -108,18 +111,38 @@ TEST_F(UploadFixture, WriteRightIsNeededAndPublicSharesNeverTakeUploads) {
     EXPECT_EQ("1", call(signedIn).field(HTTP::S_HTTP_RESP_ALLOW));
 }
 
-TEST_F(UploadFixture, SizeLimitCountsTheFolderBeforeTheUpload) {
+TEST_F(UploadFixture, SizeLimitCountsTheFolderHiddenFilesAndWritesUnderWay) {
+    using Orvane::Storage::ShareSpace;
     const auto small = addShare("small", "small", 0, "", "", 1);  // 1 KiB
     addGuest("dee", "pw", small.shareId, WRITE);
+    const std::string root = m_temp->path() + "/small";
     m_temp->write("small/a.bin", std::string(1000, 'a'));
-    m_temp->write("small/sub/b.bin", std::string(24, 'b'));
-    m_temp->write("small/.hidden", std::string(5000, 'h'));
-    m_temp->write("small/.git/objects", std::string(5000, 'h'));
-    // Exactly at the limit still accepts.
-    EXPECT_EQ("1", call(startUpload("small", "small", "dee:pw")).field(HTTP::S_HTTP_RESP_ALLOW));
-    m_temp->write("small/sub/c.bin", "c");
+    m_temp->write("small/.git/objects", std::string(20, 'h'));
+    m_temp->write("small/sub/.b", std::string(4, 'b'));
+    m_temp->write("small/.orvane-part-x", std::string(5000, 't'));  // held by its reservation
+    // Exactly at the limit still accepts, and names the share to the host.
+    Reply atLimit = call(startUpload("small", "small", "dee:pw"));
+    EXPECT_EQ("1", atLimit.field(HTTP::S_HTTP_RESP_ALLOW));
+    EXPECT_EQ(root, atLimit.field(Space::S_SHARE_ROOT));
+    EXPECT_EQ("1024", atLimit.field(Space::S_SIZE_LIMIT));
+    // An upload that says it brings more is refused before its first byte.
+    MessagePtr declared = startUpload("small", "small", "dee:pw");
+    (*declared)[HTTP::MS_HTTP_REQ][Space::S_UPLOAD_LENGTH] = 1;
+    expectRefusal(call(declared), "Unable to upload file(s). Size Limit Exceeded");
+
+    // Room held by a write under way counts until the write settles.
+    m_temp->write("small/a.bin", std::string(900, 'a'));
+    ShareSpace::instance().forget(root);  // changed behind the host's back
+    const std::uint64_t held = ShareSpace::instance().reserve(root, 1024, 100);
+    ASSERT_NE(0u, held);
+    EXPECT_EQ(0u, ShareSpace::instance().reserve(root, 1024, 1));
+    EXPECT_FALSE(ShareSpace::instance().extend(held, 101));
+    m_temp->write("small/.c", std::string(101, 'c'));
+    ShareSpace::instance().settle(held, 101);
     expectRefusal(call(startUpload("small", "small", "dee:pw")),
                   "Unable to upload file(s). Size Limit Exceeded");
+    ShareSpace::instance().changed(root, -101);
+    EXPECT_EQ("1", call(startUpload("small", "small", "dee:pw")).field(HTTP::S_HTTP_RESP_ALLOW));
 }
 
 TEST_F(UploadFixture, ClimbingPathsAreRefused) {
@@ -250,9 +273,18 @@ TEST_F(UploadGuestMark, SizeLimitAppliesToTheExplorerToo) {
     const auto small = addShare("small", "small", 0, "", "", 1);
     addGuest("dee", "pw", small.shareId, WRITE);
     m_temp->write("small/a.bin", std::string(1024, 'a'));
-    EXPECT_EQ("1", mark(askedByExplorer(m_temp->path() + "/small", "dee")));
+    MessagePtr allowed = askedByExplorer(m_temp->path() + "/small", "dee");
+    EXPECT_EQ("1", mark(allowed));
+    const auto* row = allowed->findSection(GuestAccess::MS_GUESTACCESS);
+    EXPECT_EQ(m_temp->path() + "/small", row->getString(Space::S_SHARE_ROOT));
+    EXPECT_EQ("1024", row->getString(Space::S_SIZE_LIMIT));
     m_temp->write("small/b.bin", "b");
-    EXPECT_EQ("0", mark(askedByExplorer(m_temp->path() + "/small", "dee")));
+    Orvane::Storage::ShareSpace::instance().forget(m_temp->path() + "/small");
+    MessagePtr full = askedByExplorer(m_temp->path() + "/small", "dee");
+    EXPECT_EQ("0", mark(full));
+    EXPECT_EQ(
+        "1",
+        full->findSection(GuestAccess::MS_GUESTACCESS)->getString(Space::S_SIZE_LIMIT_EXCEEDED));
 }
 
 TEST_F(UploadGuestMark, MissingPathIsNotAnswered) {

@@ -6,6 +6,7 @@
 #include <Poco/Timespan.h>
 
 #include "SharePageFixture.h"
+#include "orvane/storage/ShareSpace.h"
 
 using namespace SharePageTest;
 using namespace Orvane::Defs;
@@ -126,6 +127,7 @@ TEST_F(WebDAVDecision, PutOverTheLimitLosesOnlyTheWriteOfPut) {
     EXPECT_FALSE(atLimit.hasField("SIZE_LIMIT_EXCEEDED"));
 
     m_temp->write("small/b.bin", "b");
+    Orvane::Storage::ShareSpace::instance().forget(m_temp->path() + "/small");
     Reply over = call(dav("PUT", "small/c.bin", "dee:pw"));
     EXPECT_EQ("1", over.field(HTTP::S_HTTP_RESP_ALLOW));
     EXPECT_EQ("0", over.field(HTTP::S_HTTP_RESP_ALLOW_WRITE));

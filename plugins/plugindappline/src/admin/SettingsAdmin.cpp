@@ -5,23 +5,18 @@
 #include "core/MessageForm.h"
 #include "core/PluginVersion.h"
 
-#include <Poco/DirectoryIterator.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Net/HTMLForm.h>
 #include <tinyxml.h>
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <cstdlib>
-#include <set>
-#include <utility>
 
 #include "core/Dappline.h"
 #include "orvane/Defs.h"
 #include "orvane/HTTPUtil.h"
 #include "orvane/Util.h"
+#include "orvane/storage/ShareSpace.h"
 #include "store/DapplineDB.h"
 
 namespace Orvane {
@@ -139,58 +134,11 @@ void DapplinePlugin::onSetAllowPublicAccess(const void*, MessagePtr& msg) {
                                          "setallowpublicaccess", set, "onSetAllowPublicAccess"));
 }
 
-namespace {
-
-// Folders already counted, by device and inode.
-typedef std::set<std::pair<dev_t, ino_t>> VisitedFolders;
-
-bool firstVisit(const std::string& folder, VisitedFolders& visited) {
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0)
-        return false;
-    return visited.insert(std::make_pair(info.st_dev, info.st_ino)).second;
-}
-
-std::int64_t folderSize(const std::string& folder, VisitedFolders& visited) {
-    std::int64_t total = 0;
-    Poco::DirectoryIterator end;
-    for (Poco::DirectoryIterator it(folder); it != end; ++it) {
-        try {
-            const Poco::File& entry = *it;
-            if (entry.isHidden())
-                continue;
-            if (entry.isDirectory()) {
-                if (firstVisit(entry.path(), visited))
-                    total += folderSize(entry.path(), visited);
-            } else if (entry.isFile()) {
-                total += static_cast<std::int64_t>(Poco::File(folder + "/" + it.name()).getSize());
-            }
-        } catch (const Poco::Exception&) {
-            // An entry that vanished or cannot be read counts nothing.
-        }
-    }
-    return total;
-}
-
-}  // namespace
-
-// Sums the regular, non-hidden files below the folder. Links to folders are
-// followed, but never into a folder counted already or into one that holds
-// the starting folder (a link back up): each folder counts once, and a loop
-// ends.
+// Every regular file counts, hidden ones too: a limit that a name starting
+// with a dot escapes is no limit. The walk itself is the one the host's
+// size accounting uses (links followed, each folder once, loops ended).
 std::int64_t DapplinePlugin::getSharedFolderSize(std::string folder) {
-    VisitedFolders visited;
-    char* real = ::realpath(folder.c_str(), nullptr);
-    std::string physical = real ? real : folder;
-    std::free(real);
-    for (;;) {
-        firstVisit(physical, visited);
-        const std::string::size_type slash = physical.rfind('/');
-        if (slash == std::string::npos || physical == "/")
-            break;
-        physical = slash == 0 ? "/" : physical.substr(0, slash);
-    }
-    return folderSize(folder, visited);
+    return Storage::ShareSpace::measure(folder);
 }
 
 }  // namespace Dappline

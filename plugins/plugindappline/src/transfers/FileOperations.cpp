@@ -8,10 +8,13 @@
 #include <Poco/StringTokenizer.h>
 #include <Poco/URI.h>
 
+#include "core/Dappline.h"
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
 #include "orvane/Defs.h"
 #include "orvane/Util.h"
+#include "orvane/storage/SpaceFields.h"
+#include "store/DapplineDB.h"
 
 namespace Orvane {
 namespace Dappline {
@@ -26,13 +29,43 @@ std::string uriDecoded(const std::string& text) {
     return out;
 }
 
-// The visitor may reach path (and write there when needWrite).
-bool grants(DapplinePlugin& plugin, MessagePtr& msg, const std::string& path, bool needWrite) {
-    bool write = false;
-    std::string location;
+// Whether the visitor may reach a path (and write there when asked for),
+// and through which share.
+struct Grant {
+    bool allowed = false;
+    std::string location;  // the share's folder
     std::int64_t sizeLimit = 0;
-    return plugin.doesGuestHaveAccess(msg, path, write, location, false, sizeLimit) &&
-           (write || !needWrite);
+};
+
+Grant grantOf(DapplinePlugin& plugin, MessagePtr& msg, const std::string& path, bool needWrite) {
+    Grant g;
+    bool write = false;
+    g.allowed = plugin.doesGuestHaveAccess(msg, path, write, g.location, false, g.sizeLimit) &&
+                (write || !needWrite);
+    return g;
+}
+
+bool grants(DapplinePlugin& plugin, MessagePtr& msg, const std::string& path, bool needWrite) {
+    return grantOf(plugin, msg, path, needWrite).allowed;
+}
+
+// A share's own folder is the owner's: a visitor may change what is in it,
+// never remove, rename or move the folder itself, also not through another
+// share that holds it.
+bool isShareFolder(DapplinePlugin& plugin, const std::string& path) {
+    const std::string native = Util::convertPathToNative(path);
+    for (const auto& share : plugin.database()->getAllShares()) {
+        if (share && Util::convertPathToNative(share->shareLocation) == native)
+            return true;
+    }
+    return false;
+}
+
+// The share whose room a write into it takes, for the explorer's writers.
+void nameShare(MessagePtr& msg, const Grant& g) {
+    Data::VariantRow& mark = (*msg)[GuestAccess::MS_GUESTACCESS];
+    mark[Space::S_SHARE_ROOT] = Util::convertPathToNative(g.location);
+    mark[Space::S_SIZE_LIMIT] = static_cast<long long>(g.sizeLimit);
 }
 
 // A new name for a rename must stay in the folder of the checked path.
@@ -86,9 +119,9 @@ void DapplinePlugin::onRenameFile(const void*, MessagePtr& msg) {
     const std::string path = Util::translatePath(form.get("path"));
     const std::string name = form.get("name", "");
     // The explorer renames to the folder of path plus name; that target is
-    // checked too, so renaming a share's own folder cannot move it out.
-    const bool allowed = grants(*this, msg, path, true) && isPlainName(name) &&
-                         grants(*this, msg, siblingPath(path, name), true);
+    // checked too, so that nothing is renamed out of its share.
+    const bool allowed = grants(*this, msg, path, true) && !isShareFolder(*this, path) &&
+                         isPlainName(name) && grants(*this, msg, siblingPath(path, name), true);
     markForExplorer(msg, allowed);
     post(msg);
 }
@@ -97,7 +130,11 @@ void DapplinePlugin::onDeleteFile(const void*, MessagePtr& msg) {
     Poco::Net::HTMLForm form;
     loadBodyForm(msg, form);
     const std::string path = Util::translatePath(form.get("path"));
-    markForExplorer(msg, grants(*this, msg, path, true));
+    const Grant g = grantOf(*this, msg, path, true);
+    const bool allowed = g.allowed && !isShareFolder(*this, path);
+    markForExplorer(msg, allowed);
+    if (allowed)
+        nameShare(msg, g);
     post(msg);
 }
 
@@ -107,8 +144,11 @@ void DapplinePlugin::onCopyFile(const void*, MessagePtr& msg) {
     const std::string copyTo = Util::translatePath(form.get("copyto"));
     const std::string path = Util::translatePath(form.get("path"));
     // Copying out of a read-only share would hand its files to a writable one.
-    const bool allowed = grants(*this, msg, copyTo, true) && grants(*this, msg, path, true);
+    const Grant target = grantOf(*this, msg, copyTo, true);
+    const bool allowed = target.allowed && grants(*this, msg, path, true);
     markForExplorer(msg, allowed);
+    if (allowed)
+        nameShare(msg, target);
     post(msg);
 }
 
@@ -117,8 +157,16 @@ void DapplinePlugin::onRenameOrMove(const void*, MessagePtr& msg) {
     loadBodyForm(msg, form);
     const std::string from = form.get("fromname");
     const std::string to = form.get("toname");
-    const bool allowed = grants(*this, msg, from, true) && grants(*this, msg, to, true);
-    markForExplorer(msg, allowed);
+    const Grant source = grantOf(*this, msg, from, true);
+    const Grant target =
+        source.allowed && !isShareFolder(*this, from) ? grantOf(*this, msg, to, true) : Grant();
+    markForExplorer(msg, target.allowed);
+    if (target.allowed) {
+        // A move into another share takes room there and gives it back here.
+        nameShare(msg, target);
+        (*msg)[GuestAccess::MS_GUESTACCESS][Space::S_SOURCE_SHARE_ROOT] =
+            Util::convertPathToNative(source.location);
+    }
     post(msg);
 }
 

@@ -10,6 +10,8 @@
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/URI.h>
 
+#include <algorithm>
+
 #include "core/Dappline.h"
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
@@ -19,6 +21,8 @@
 #include "orvane/MessageUtil.h"
 #include "orvane/PoManager.h"
 #include "orvane/Util.h"
+#include "orvane/storage/ShareSpace.h"
+#include "orvane/storage/SpaceFields.h"
 #include "store/DapplineDB.h"
 #include "store/DapplineHistory.h"
 
@@ -76,17 +80,43 @@ std::string prepareTarget(const std::string& target, std::string& failure) {
     return std::string();
 }
 
+MessagePtr uploadAnswer(MessagePtr& request, const std::string& sender, const std::string& body,
+                        bool allow, const std::string& dirName) {
+    MessagePtr answer = syncAnswer(request);
+    answer->setRawData(body);
+    answer->sender = sender;
+    (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_ALLOW] = allow ? 1 : 0;
+    (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_DIRNAME] = dirName;
+    Util::MessageUtil::addHTTPResponse(answer, 200, TEXT_HTML_UTF8);
+    return answer;
+}
+
+// What the upload says it will bring (the host's reading of its
+// Content-Length); 0 for a chunked body, whose room is claimed as it comes.
+std::int64_t declaredLength(const MessagePtr& msg) {
+    const std::string text = requestField(msg, Defs::Space::S_UPLOAD_LENGTH);
+    return text.empty() ? 0 : std::max<std::int64_t>(0, Data::VariantField(text).getInt64());
+}
+
+// The room is checked against what the share holds with the writes under
+// way, and against what the upload declares: a folder at its limit still
+// takes an upload that brings nothing, as it always did, but an upload
+// that would take the folder past it is turned away before its first byte.
+bool hasRoom(const std::string& location, std::int64_t limit, const MessagePtr& msg) {
+    return Storage::ShareSpace::instance().fits(location, limit, declaredLength(msg));
+}
+
+// The share the host's writer must hold the stored bytes against.
+void nameShare(Data::VariantRow& row, const std::string& location, std::int64_t limit) {
+    row[Defs::Space::S_SHARE_ROOT] = Util::convertPathToNative(location);
+    row[Defs::Space::S_SIZE_LIMIT] = static_cast<long long>(limit);
+}
+
 }  // namespace
 
 void DapplinePlugin::sendSyncHTTPUploadResponse(MessagePtr& request, const std::string& body,
                                                 bool allow, const std::string& dirName) {
-    MessagePtr answer = syncAnswer(request);
-    answer->setRawData(body);
-    answer->sender = m_name;
-    (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_ALLOW] = allow ? 1 : 0;
-    (*answer)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_RESP_DIRNAME] = dirName;
-    Util::MessageUtil::addHTTPResponse(answer, 200, TEXT_HTML_UTF8);
-    post(answer);
+    post(uploadAnswer(request, m_name, body, allow, dirName));
 }
 
 void DapplinePlugin::onStartUpload(const void*, MessagePtr& msg) {
@@ -114,7 +144,7 @@ void DapplinePlugin::onStartUpload(const void*, MessagePtr& msg) {
     if (share->allowPublicAccess != 0 || !m_db->hasWriteAccessForShare(userId, share->shareId))
         return refuse("No upload access for the user");
     const std::int64_t limit = m_db->getShareSizeLimit(share->shareName) * 1024;
-    if (limit != 0 && getSharedFolderSize(share->shareLocation) > limit)
+    if (!hasRoom(share->shareLocation, limit, msg))
         return refuse("Unable to upload file(s). Size Limit Exceeded");
 
     std::string ignoredShare, relative;
@@ -129,7 +159,9 @@ void DapplinePlugin::onStartUpload(const void*, MessagePtr& msg) {
     if (folder.empty())
         return refuse(failure);
     const std::string address = "../../.." + getShareURL() + addressText(dirName);
-    sendSyncHTTPUploadResponse(msg, redirectPage(address), true, folder);
+    MessagePtr answer = uploadAnswer(msg, m_name, redirectPage(address), true, folder);
+    nameShare((*answer)[HTTP::MS_HTTP_RESP], share->shareLocation, limit);
+    post(answer);
 }
 
 void DapplinePlugin::onFinishUpload(const void*, MessagePtr& msg) {
@@ -166,9 +198,13 @@ void DapplinePlugin::onStartGuestUpload(const void*, MessagePtr& msg) {
     std::string shareLocation;
     std::int64_t sizeLimit = 0;
     const bool access = doesGuestHaveAccess(msg, path, write, shareLocation, false, sizeLimit);
-    const bool allowed =
-        access && write && (sizeLimit == 0 || getSharedFolderSize(shareLocation) <= sizeLimit);
-    (*msg)[GuestAccess::MS_GUESTACCESS][GuestAccess::S_ALLOW] = allowed ? 1 : 0;
+    const bool room = access && write && hasRoom(shareLocation, sizeLimit, msg);
+    Data::VariantRow& mark = (*msg)[GuestAccess::MS_GUESTACCESS];
+    mark[GuestAccess::S_ALLOW] = room ? 1 : 0;
+    if (room)
+        nameShare(mark, shareLocation, sizeLimit);
+    else if (access && write)
+        mark[Defs::Space::S_SIZE_LIMIT_EXCEEDED] = 1;
     msg->target = Defs::Service::EXPLORER;
     msg->operation = "START_UPLOAD";
     post(msg);

@@ -13,6 +13,8 @@
 #include "orvane/Defs.h"
 #include "orvane/MessageUtil.h"
 #include "orvane/Util.h"
+#include "orvane/storage/ShareSpace.h"
+#include "orvane/storage/SpaceFields.h"
 #include "store/DapplineDB.h"
 
 namespace Orvane {
@@ -23,11 +25,11 @@ namespace {
 using namespace Defs;
 
 const char* const TEXT_HTML_UTF8 = "text/html; charset=utf-8";
-// Fields of the answer beyond the six the host must honour: the share's
-// size limit in bytes (0 for none), for the quota properties, and a mark
-// telling a PUT refused for the limit (507) from one refused for rights.
-const char* const S_SIZE_LIMIT = "SIZE_LIMIT";
-const char* const S_SIZE_LIMIT_EXCEEDED = "SIZE_LIMIT_EXCEEDED";
+// Fields of the answer beyond the six the host must honour
+// (orvane/storage/SpaceFields.h): the share's size limit in bytes, which the
+// host's writers hold every PUT and COPY to and the quota properties show,
+// and a mark telling a PUT refused for the limit (507) from one refused for
+// rights.
 
 MessagePtr webDAVAnswer(const MessagePtr& request, const std::string& sender, bool allow,
                         bool allowWrite, const std::string& dirName, const std::string& base,
@@ -146,16 +148,18 @@ void DapplinePlugin::onStartWebDAVReq(const void*, MessagePtr& msg) {
 
     const std::int64_t limit = m_db->getShareSizeLimit(shareName) * 1024;
     bool overLimit = false;
-    if (requestField(msg, HTTP::S_HTTP_REQ_METHOD) == "PUT" && limit != 0 &&
-        getSharedFolderSize(share->shareLocation) > limit) {
+    // A share already over its limit takes no PUT at all; whether this PUT
+    // fits is the host's to judge while the body arrives.
+    if (requestField(msg, HTTP::S_HTTP_REQ_METHOD) == "PUT" &&
+        !Storage::ShareSpace::instance().fits(share->shareLocation, limit, 0)) {
         overLimit = write;
         write = false;
     }
     MessagePtr answer =
         webDAVAnswer(msg, m_name, true, write, target, base, destination, shareName);
-    (*answer)[HTTP::MS_HTTP_RESP][S_SIZE_LIMIT] = static_cast<long long>(limit);
+    (*answer)[HTTP::MS_HTTP_RESP][Defs::Space::S_SIZE_LIMIT] = static_cast<long long>(limit);
     if (overLimit)
-        (*answer)[HTTP::MS_HTTP_RESP][S_SIZE_LIMIT_EXCEEDED] = 1;
+        (*answer)[HTTP::MS_HTTP_RESP][Defs::Space::S_SIZE_LIMIT_EXCEEDED] = 1;
     post(answer);
 }
 
