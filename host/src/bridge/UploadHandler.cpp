@@ -16,6 +16,7 @@
 #include "orvane/Dispatcher.h"
 #include "orvane/HTTPUtil.h"
 #include "orvane/Util.h"
+#include "orvane/storage/SpaceFields.h"
 
 namespace Orvane {
 namespace Host {
@@ -31,6 +32,8 @@ const std::size_t kChunk = 256 * 1024;
 const std::size_t kDrainBytes = 16 * 1024 * 1024;
 const char* const SHARE_UPLOAD = "upload";
 const char* const EXPLORER_UPLOAD = "START_GUEST_UPLOAD";
+// The refusal a visitor reads when the share has no room for the upload.
+const char* const SIZE_LIMIT_TEXT = "Unable to upload file(s). Size Limit Exceeded";
 
 Poco::Logger& log() {
     return Poco::Logger::get("Upload");
@@ -39,6 +42,17 @@ Poco::Logger& log() {
 std::string replyField(const Data::Message& reply, const char* field) {
     const Data::VariantRow* resp = reply.findSection(HTTP::MS_HTTP_RESP);
     return resp ? resp->getString(field) : std::string();
+}
+
+std::int64_t replyBytes(const Data::Message& reply, const char* field) {
+    const std::string text = replyField(reply, field);
+    return text.empty() ? 0 : Data::VariantField(text).getInt64();
+}
+
+std::uint64_t declaredLength(const Poco::Net::HTTPServerRequest& request) {
+    if (!request.hasContentLength() || request.getContentLength64() < 0)
+        return 0;
+    return static_cast<std::uint64_t>(request.getContentLength64());
 }
 
 std::string queryValue(const std::string& query, const std::string& name) {
@@ -104,7 +118,13 @@ void UploadHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
             refuse(request, response, *reply);
             return;
         }
-        const int stored = store(request, response, replyField(*reply, HTTP::S_HTTP_RESP_DIRNAME));
+        Storage::SpaceReservation room = reserve(request, *reply);
+        if (!room.fits()) {
+            refuseRoom(request, response, room);
+            return;
+        }
+        const int stored =
+            store(request, response, replyField(*reply, HTTP::S_HTTP_RESP_DIRNAME), room);
         if (!response.sent())
             answerStored(*reply, response, stored);
     } catch (const std::exception& e) {
@@ -124,6 +144,11 @@ UploadHandler::MessagePtr UploadHandler::ask(Poco::Net::HTTPServerRequest& reque
     // the folder against its shares and hands it to the explorer service.
     start.operation = isExplorerUpload() ? EXPLORER_UPLOAD : "START_UPLOAD";
     MessagePtr msg = RequestTranslator::build(request, start, m_identity);
+    // The plug-in refuses at once an upload that says it will not fit.
+    if (request.hasContentLength()) {
+        (*msg)[HTTP::MS_HTTP_REQ][Defs::Space::S_UPLOAD_LENGTH] =
+            static_cast<long long>(declaredLength(request));
+    }
     PendingReplies::Outcome outcome = PluginCall::ask(m_context, m_parts.plugin, msg);
     if (outcome.hostStatus != 0) {
         closeAfter(request, response);
@@ -153,6 +178,26 @@ void UploadHandler::refuse(Poco::Net::HTTPServerRequest& request,
     response.sendBuffer(raw ? raw->getRawData() : "", length);
 }
 
+Storage::SpaceReservation UploadHandler::reserve(const Poco::Net::HTTPServerRequest& request,
+                                                 const Data::Message& reply) {
+    // The body's length is a little more than its files': the part headers
+    // are claimed too until the end gives back what was not stored.
+    return Storage::SpaceReservation(
+        replyField(reply, Defs::Space::S_SHARE_ROOT), replyBytes(reply, Defs::Space::S_SIZE_LIMIT),
+        replyField(reply, HTTP::S_HTTP_RESP_DIRNAME), declaredLength(request));
+}
+
+void UploadHandler::refuseRoom(Poco::Net::HTTPServerRequest& request,
+                               Poco::Net::HTTPServerResponse& response,
+                               const Storage::SpaceReservation& room) {
+    closeAfter(request, response);
+    if (room.verdict() == Storage::SpaceReservation::OVER_LIMIT)
+        HttpErrors::send(response, HTTPResponse::HTTP_FORBIDDEN, SIZE_LIMIT_TEXT);
+    else
+        HttpErrors::send(response, HTTPResponse::HTTP_INSUFFICIENT_STORAGE,
+                         "There is no room left for the file.");
+}
+
 void UploadHandler::closeAfter(Poco::Net::HTTPServerRequest& request,
                                Poco::Net::HTTPServerResponse& response) {
     // The body stays unread: read a little of it so that the client gets to
@@ -162,19 +207,23 @@ void UploadHandler::closeAfter(Poco::Net::HTTPServerRequest& request,
 }
 
 int UploadHandler::store(Poco::Net::HTTPServerRequest& request,
-                         Poco::Net::HTTPServerResponse& response, const std::string& folder) {
+                         Poco::Net::HTTPServerResponse& response, const std::string& folder,
+                         Storage::SpaceReservation& room) {
     MultipartReader reader(request.stream(), MultipartReader::boundaryOf(request.getContentType()));
     int stored = 0;
     try {
         PartHeader part;
         while (reader.nextPart(part)) {
-            if (part.hasFileName && storePart(reader, part, folder))
+            if (part.hasFileName && storePart(reader, part, folder, room))
                 ++stored;
         }
     } catch (const WriteFailure& e) {
         log().error("Upload into " + folder + " failed: " + e.what());
         response.setKeepAlive(false);
-        if (e.noSpace()) {
+        if (!room.fits()) {
+            // The files stored before this one stay: they fitted.
+            refuseRoom(request, response, room);
+        } else if (e.noSpace()) {
             HttpErrors::send(response, HTTPResponse::HTTP_INSUFFICIENT_STORAGE,
                              "There is no room left for the file.");
         } else if (e.error() == ENAMETOOLONG) {
@@ -211,11 +260,11 @@ void UploadHandler::answerStored(const Data::Message& reply,
 }
 
 bool UploadHandler::storePart(MultipartReader& reader, const PartHeader& part,
-                              const std::string& folder) {
+                              const std::string& folder, Storage::SpaceReservation& room) {
     const std::string name = storedName(part.fileName);
     if (name.empty())
         return false;  // an empty file input, or nothing usable
-    TempFile file(folder);
+    TempFile file(folder, &room);
     std::vector<char> chunk(kChunk);
     for (;;) {
         const std::size_t n = reader.read(chunk.data(), chunk.size());
@@ -225,6 +274,7 @@ bool UploadHandler::storePart(MultipartReader& reader, const PartHeader& part,
     }
     const std::uint64_t size = file.size();
     const std::string path = file.placeUnique(name);
+    room.keep(size);
     // The history belongs to share uploads; an explorer upload names no
     // share, so the plug-in would have nothing to record it under.
     if (!isExplorerUpload())

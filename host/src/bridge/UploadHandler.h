@@ -6,7 +6,11 @@
 // /app/<plugin>/START_GUEST_UPLOAD?path=<folder>, ask with
 // "START_GUEST_UPLOAD" (the plug-in passes it on to the host's explorer,
 // which answers), are stored alike and answered with the host's result XML.
-// 401/403 without reading a file, 507 when the disk is full, nothing left
+// The room the upload declares is reserved in its share before the first
+// byte and every chunk is charged to it (a chunked body too), so that the
+// share's size limit and the free-disk floor hold while files arrive.
+// 401/403 without reading a file, 403 with the size-limit text over the
+// share's limit, 507 when the disk is full or at its floor, nothing left
 // behind when the client goes away. One object per request, on the
 // server's thread.
 #pragma once
@@ -20,6 +24,7 @@
 #include "bridge/RequestTranslator.h"
 #include "front/FrontContext.h"
 #include "orvane/Message.h"
+#include "orvane/storage/SpaceReservation.h"
 
 namespace Orvane {
 namespace Host {
@@ -49,10 +54,16 @@ private:
     MessagePtr ask(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response);
     void refuse(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
                 const Data::Message& reply);
+    // The room the reply's share and the disk have for the declared body.
+    Storage::SpaceReservation reserve(const Poco::Net::HTTPServerRequest& request,
+                                      const Data::Message& reply);
+    void refuseRoom(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
+                    const Storage::SpaceReservation& room);
     // The number of files stored; an error answer is sent when it fails.
     int store(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
-              const std::string& folder);
-    bool storePart(MultipartReader& reader, const PartHeader& part, const std::string& folder);
+              const std::string& folder, Storage::SpaceReservation& room);
+    bool storePart(MultipartReader& reader, const PartHeader& part, const std::string& folder,
+                   Storage::SpaceReservation& room);
     void answerStored(const Data::Message& reply, Poco::Net::HTTPServerResponse& response,
                       int stored);
     bool isExplorerUpload() const;

@@ -125,7 +125,8 @@ void release(std::uint64_t generation) {
 
 }  // namespace
 
-TempFile::TempFile(const std::string& folder) : m_folder(folder) {
+TempFile::TempFile(const std::string& folder, Storage::SpaceReservation* room)
+    : m_folder(folder), m_room(room) {
     const std::string id = Poco::UUIDGenerator::defaultGenerator().createRandom().toString();
     m_path = folder + "/" + PREFIX + id;
     m_journal = record(m_path);
@@ -142,6 +143,7 @@ TempFile::~TempFile() {
 }
 
 void TempFile::write(const char* data, std::size_t size) {
+    charge(m_room, size);
     while (size > 0) {
         const ssize_t n = ::write(m_fd, data, size);
         if (n < 0) {
@@ -240,6 +242,17 @@ void TempFile::closeJournal() {
         ::close(j.fd);
     j.fd = -1;
     ++j.generation;
+}
+
+void TempFile::charge(Storage::SpaceReservation* room, std::uint64_t bytes) {
+    if (room && room->add(bytes) != Storage::SpaceReservation::FITS)
+        throw refusal(*room);
+}
+
+WriteFailure TempFile::refusal(const Storage::SpaceReservation& room) {
+    if (room.verdict() == Storage::SpaceReservation::OVER_LIMIT)
+        return WriteFailure("the share's size limit is reached", EDQUOT);
+    return WriteFailure("the disk is at its floor of free space", ENOSPC);
 }
 
 bool TempFile::isTempName(const std::string& name) {

@@ -3,25 +3,33 @@
 // and a failed or broken-off transfer leaves nothing behind. A host that
 // dies mid-transfer cannot remove its own: each temporary name is written
 // to a journal in the profile before the file exists, and the next start
-// removes exactly those files. One object per transfer, used from one
-// thread; the journal is shared and guarded by a lock of its own.
+// removes exactly those files. Given the write's SpaceReservation, every
+// chunk is charged to it before it is written, so that a share's limit and
+// the free-disk floor stop the transfer as soon as it would cross them.
+// One object per transfer, used from one thread; the journal is shared and
+// guarded by a lock of its own.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "http/WriteFailure.h"
+#include "orvane/storage/ShareSpace.h"
+#include "orvane/storage/SpaceReservation.h"
 
 namespace Orvane {
 namespace Host {
 
 class TempFile {
 public:
-    // Names beginning with this are our own transfers in progress.
-    static constexpr const char* PREFIX = ".orvane-part-";
+    // Names beginning with this are our own transfers in progress (which
+    // the share size accounting leaves to the writes' reservations).
+    static constexpr const char* PREFIX = Storage::ShareSpace::TRANSFER_PREFIX;
 
     // Creates the file in `folder`; throws WriteFailure when it cannot.
-    explicit TempFile(const std::string& folder);
+    // Writes are charged to `room` when one is given (it must outlive
+    // this object).
+    explicit TempFile(const std::string& folder, Storage::SpaceReservation* room = nullptr);
     // Removes the file unless it was put in place.
     ~TempFile();
     TempFile(const TempFile&) = delete;
@@ -37,6 +45,12 @@ public:
     std::string placeUnique(const std::string& name);
 
     static bool isTempName(const std::string& name);
+    // Charges `bytes` about to be written to `room` (none: nothing to
+    // charge); throws WriteFailure with EDQUOT over the share's limit, with
+    // ENOSPC at the free-disk floor.
+    static void charge(Storage::SpaceReservation* room, std::uint64_t bytes);
+    // The WriteFailure for a claim that failed.
+    static WriteFailure refusal(const Storage::SpaceReservation& room);
 
     // Removes the temporary files that the journal at `path` names and that
     // are still there (a host killed mid-transfer), empties it and records
@@ -58,6 +72,7 @@ private:
     std::string m_path;
     int m_fd = -1;
     std::uint64_t m_size = 0;
+    Storage::SpaceReservation* m_room = nullptr;
     bool m_placed = false;
     // The journal generation that recorded the file; 0 when none did.
     std::uint64_t m_journal = 0;

@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "http/TempFile.h"
 #include "orvane/Util.h"
+#include "orvane/storage/ShareSpace.h"
+#include "orvane/storage/SpaceReservation.h"
 #include "services/ExplorerTree.h"
 
 namespace Orvane {
@@ -114,6 +117,46 @@ std::string reason(int error, const std::string& fallback) {
     throw ExplorerError(200, reason(e.error(), fallback));
 }
 
+using Storage::ShareSpace;
+using Storage::SpaceReservation;
+
+[[noreturn]] void noRoom(const SpaceReservation& room) {
+    throw ExplorerError(200, room.verdict() == SpaceReservation::OVER_LIMIT
+                                 ? "Size Limit Exceeded"
+                                 : "There is no room left on the disk");
+}
+
+// A failed write: the share's or the disk's room when that ran out.
+[[noreturn]] void failedWrite(const WriteFailure& e, const SpaceReservation& room,
+                              const std::string& fallback) {
+    if (!room.fits())
+        noRoom(room);
+    failed(e, fallback);
+}
+
+bool onOneDisk(const std::string& a, const std::string& b) {
+    struct stat one, two;
+    return ::lstat(a.c_str(), &one) == 0 && ::stat(b.c_str(), &two) == 0 &&
+           one.st_dev == two.st_dev;
+}
+
+// A move from one share into another takes room in the second; a rename on
+// one disk writes nothing, so only a move to another disk asks the disk.
+SpaceReservation claimForMove(const std::string& from, const std::string& to,
+                              const ExplorerShares& shares, std::int64_t size) {
+    const std::string folder = folderOf(to);
+    SpaceReservation room(shares.root, shares.limit, onOneDisk(from, folder) ? "" : folder,
+                          static_cast<std::uint64_t>(size));
+    if (!room.fits())
+        noRoom(room);
+    return room;
+}
+
+bool crossesShares(const ExplorerShares& shares) {
+    return !shares.root.empty() && !shares.sourceRoot.empty() &&
+           Util::convertPathToNative(shares.root) != Util::convertPathToNative(shares.sourceRoot);
+}
+
 // A rename that never replaces what is there, even when it appears meanwhile.
 int renameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
@@ -134,14 +177,14 @@ void refuseIntoItself(const std::string& source, const std::string& targetFolder
 
 // Another disk: copied whole, then the original removed. Links and special
 // files would be lost on the way, so such a folder stays where it is.
-void moveAcross(const std::string& from, const std::string& to) {
+void moveAcross(const std::string& from, const std::string& to, SpaceReservation& room) {
     if (isLink(from))
         throw ExplorerError(200, "A link cannot be moved to another disk");
     int skipped = 0;
     try {
-        ExplorerTree::copyTo(from, to, skipped);
+        ExplorerTree::copyTo(from, to, skipped, &room);
     } catch (const WriteFailure& e) {
-        failed(e, "The file or folder could not be moved");
+        failedWrite(e, room, "The file or folder could not be moved");
     }
     if (skipped > 0) {
         try {
@@ -194,38 +237,49 @@ std::string ExplorerOperations::rename(const std::string& path, const std::strin
     return "Renamed";
 }
 
-std::string ExplorerOperations::remove(const std::string& path) {
+std::string ExplorerOperations::remove(const std::string& path, const ExplorerShares& shares) {
     if (!entryExists(path))
         throw ExplorerError(200, NOT_THERE);
+    const std::int64_t size = shares.root.empty() ? 0 : ShareSpace::sizeOf(path);
     try {
         ExplorerTree::remove(path);
     } catch (const WriteFailure& e) {
+        // What went stays counted until the share is walked again.
         failed(e, "Not everything could be deleted");
     }
+    if (!shares.root.empty())
+        ShareSpace::instance().changed(shares.root, -size);
     return "Deleted";
 }
 
-std::string ExplorerOperations::copy(const std::string& source, const std::string& folder) {
+std::string ExplorerOperations::copy(const std::string& source, const std::string& folder,
+                                     const ExplorerShares& shares) {
     if (!entryExists(source))
         throw ExplorerError(200, NOT_THERE);
     if (isLink(source))
         throw ExplorerError(200, "Links are not copied");
     checkFolder(folder);
     refuseIntoItself(source, folder, "A folder cannot be copied into itself");
+    SpaceReservation room(shares.root, shares.limit, folder,
+                          static_cast<std::uint64_t>(ShareSpace::sizeOf(source)));
+    if (!room.fits())
+        noRoom(room);
     int skipped = 0;
     std::string copied;
     try {
-        copied = ExplorerTree::copyUnique(source, folder, nameOf(source), skipped);
+        copied = ExplorerTree::copyUnique(source, folder, nameOf(source), skipped, &room);
     } catch (const WriteFailure& e) {
-        failed(e, "The copy could not be made");
+        failedWrite(e, room, "The copy could not be made");
     }
+    room.keep(room.written());
     std::string message = "Copied to " + nameOf(copied);
     if (skipped > 0)
         message += "; " + std::to_string(skipped) + " links or special files left out";
     return message;
 }
 
-std::string ExplorerOperations::move(const std::string& from, const std::string& to) {
+std::string ExplorerOperations::move(const std::string& from, const std::string& to,
+                                     const ExplorerShares& shares) {
     if (!entryExists(from))
         throw ExplorerError(200, NOT_THERE);
     if (!isFolder(folderOf(to)))
@@ -233,11 +287,18 @@ std::string ExplorerOperations::move(const std::string& from, const std::string&
     if (entryExists(to))
         throw ExplorerError(200, TAKEN);
     refuseIntoItself(from, folderOf(to), "A folder cannot be moved into itself");
+    const bool crosses = crossesShares(shares);
+    const std::int64_t size = crosses ? ShareSpace::sizeOf(from) : 0;
+    SpaceReservation room = crosses ? claimForMove(from, to, shares, size) : SpaceReservation();
     const int error = renameNoReplace(from, to);
     if (error == EXDEV)
-        moveAcross(from, to);
+        moveAcross(from, to, room);
     else if (error != 0)
         failed("move " + from, error, "The file or folder could not be moved");
+    if (crosses) {
+        room.keep(static_cast<std::uint64_t>(size));
+        ShareSpace::instance().changed(shares.sourceRoot, -size);
+    }
     return "Moved";
 }
 

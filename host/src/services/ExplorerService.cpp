@@ -14,6 +14,7 @@
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/HTTPUtil.h"
+#include "orvane/storage/SpaceFields.h"
 #include "services/BusRequest.h"
 #include "services/ExplorerOperations.h"
 
@@ -36,7 +37,7 @@ struct Result {
     std::string message;
 };
 
-typedef std::function<Result(const Poco::Net::HTMLForm&)> Operation;
+typedef std::function<Result(const Poco::Net::HTMLForm&, const ExplorerShares&)> Operation;
 
 void loadForm(const std::string& text, Poco::Net::HTMLForm& form) {
     form.load(Poco::Net::HTTPRequest(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + text));
@@ -67,31 +68,44 @@ Result done(const std::string& message) {
     return Result{true, message};
 }
 
+// The shares the plug-in named beside its mark.
+ExplorerShares sharesOf(const Data::Message& msg) {
+    ExplorerShares shares;
+    const Data::VariantRow* mark = msg.findSection(GuestAccess::MS_GUESTACCESS);
+    if (!mark)
+        return shares;
+    shares.root = mark->getString(Space::S_SHARE_ROOT);
+    shares.sourceRoot = mark->getString(Space::S_SOURCE_SHARE_ROOT);
+    const std::string limit = mark->getString(Space::S_SIZE_LIMIT);
+    shares.limit = limit.empty() ? 0 : Data::VariantField(limit).getInt64();
+    return shares;
+}
+
 // Each reads exactly the parameters that the plug-in checked (and, for a
 // rename, the new name, which must stay a plain name in the same folder).
 const std::map<std::string, Operation>& operations() {
     typedef ExplorerOperations Op;
+    typedef const Poco::Net::HTMLForm& Form;
+    typedef const ExplorerShares& Shares;
     static const std::map<std::string, Operation> table = {
         {"createfolder",
-         [](const Poco::Net::HTMLForm& f) {
-             return done(Op::createFolder(checkedParam(f, "path")));
-         }},
+         [](Form f, Shares) { return done(Op::createFolder(checkedParam(f, "path"))); }},
         {"renamefile",
-         [](const Poco::Net::HTMLForm& f) {
+         [](Form f, Shares) {
              return done(Op::rename(checkedParam(f, "path"), param(f, "name")));
          }},
         {"deletefile",
-         [](const Poco::Net::HTMLForm& f) { return done(Op::remove(checkedParam(f, "path"))); }},
+         [](Form f, Shares s) { return done(Op::remove(checkedParam(f, "path"), s)); }},
         {"copyfile",
-         [](const Poco::Net::HTMLForm& f) {
-             return done(Op::copy(checkedParam(f, "path"), checkedParam(f, "copyto")));
+         [](Form f, Shares s) {
+             return done(Op::copy(checkedParam(f, "path"), checkedParam(f, "copyto"), s));
          }},
         {"renameormove",
-         [](const Poco::Net::HTMLForm& f) {
-             return done(Op::move(checkedParam(f, "fromname"), checkedParam(f, "toname")));
+         [](Form f, Shares s) {
+             return done(Op::move(checkedParam(f, "fromname"), checkedParam(f, "toname"), s));
          }},
         {"fileexists",
-         [](const Poco::Net::HTMLForm& f) {
+         [](Form f, Shares) {
              // The plug-in checked the decoded value.
              std::string file;
              Poco::URI::decode(param(f, "file"), file);
@@ -103,7 +117,7 @@ const std::map<std::string, Operation>& operations() {
 }
 
 // Posts the "SYNC" answer for the request's token; `allow` of -1 leaves the
-// upload fields out.
+// upload fields out. An allowed upload names the share it is stored against.
 void answer(const ExplorerService::MessagePtr& request, int status, const std::string& body,
             int allow = -1, const std::string& folder = std::string()) {
     ExplorerService::MessagePtr reply =
@@ -112,6 +126,11 @@ void answer(const ExplorerService::MessagePtr& request, int status, const std::s
         Data::VariantRow& resp = (*reply)[HTTP::MS_HTTP_RESP];
         resp[HTTP::S_HTTP_RESP_ALLOW] = allow;
         resp[HTTP::S_HTTP_RESP_DIRNAME] = folder;
+        if (allow == 1) {
+            const ExplorerShares shares = sharesOf(*request);
+            resp[Space::S_SHARE_ROOT] = shares.root;
+            resp[Space::S_SIZE_LIMIT] = static_cast<long long>(shares.limit);
+        }
     }
     reply->setRawData(body);
     Orvane::Dispatcher()->postMessage(reply);
@@ -148,7 +167,7 @@ void ExplorerService::answerOperation(MessagePtr& msg) {
             throw ExplorerError(403, "Access denied");
         Poco::Net::HTMLForm form;
         loadBody(*msg, form);
-        const Result result = operation->second(form);
+        const Result result = operation->second(form, sharesOf(*msg));
         answer(msg, 200, Util::HTTP::getXMLResult(op, result.success, result.message));
     } catch (const ExplorerError& e) {
         answer(msg, e.status, Util::HTTP::getXMLResult(op, false, e.what()));
@@ -168,8 +187,12 @@ void ExplorerService::answerOperation(MessagePtr& msg) {
 // The upload path stores the files itself; it needs the yes and the folder.
 void ExplorerService::answerUpload(MessagePtr& msg) {
     try {
-        if (!BusRequest::isAllowed(*msg))
+        if (!BusRequest::isAllowed(*msg)) {
+            const Data::VariantRow* mark = msg->findSection(GuestAccess::MS_GUESTACCESS);
+            if (mark && mark->getString(Space::S_SIZE_LIMIT_EXCEEDED) == Defaults::TRUEVAL)
+                throw ExplorerError(403, "Unable to upload file(s). Size Limit Exceeded");
             throw ExplorerError(403, "Access denied");
+        }
         Poco::Net::HTMLForm query;
         loadQuery(*msg, query);
         const std::string folder = ExplorerOperations::checkedPath(param(query, "path"));

@@ -114,7 +114,7 @@ void removeQuietly(int parent, const std::string& name) {
     }
 }
 
-void copyData(int in, int out) {
+void copyData(int in, int out, Storage::SpaceReservation* room) {
     std::vector<char> buffer(kChunk);
     for (;;) {
         const ssize_t got = ::read(in, buffer.data(), buffer.size());
@@ -125,6 +125,7 @@ void copyData(int in, int out) {
                 continue;
             fail("cannot read the file");
         }
+        TempFile::charge(room, static_cast<std::uint64_t>(got));
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::write(out, buffer.data() + done, got - done);
             if (put < 0) {
@@ -137,12 +138,18 @@ void copyData(int in, int out) {
     }
 }
 
+// One copy under way: what it left out and the room it is charged to.
+struct CopyJob {
+    int& skipped;
+    Storage::SpaceReservation* room;
+};
+
 bool copyEntry(int srcParent, const std::string& srcName, int dstParent, const std::string& dstName,
-               int depth, int& skipped);
+               int depth, CopyJob& job);
 
 // False when dstName is taken.
 bool copyFile(int srcParent, const std::string& srcName, const struct stat& info, int dstParent,
-              const std::string& dstName) {
+              const std::string& dstName, CopyJob& job) {
     // O_NONBLOCK: a fifo swapped in meanwhile must not hang the open.
     FileDescriptor in(
         ::openat(srcParent, srcName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -160,7 +167,7 @@ bool copyFile(int srcParent, const std::string& srcName, const struct stat& info
         fail("cannot create " + dstName);
     }
     try {
-        copyData(in.get(), out.get());
+        copyData(in.get(), out.get(), job.room);
         if (out.close() != 0)
             fail("cannot write the copy");
     } catch (const WriteFailure&) {
@@ -171,7 +178,7 @@ bool copyFile(int srcParent, const std::string& srcName, const struct stat& info
 }
 
 bool copyFolder(int srcParent, const std::string& srcName, const struct stat& info, int dstParent,
-                const std::string& dstName, int depth, int& skipped) {
+                const std::string& dstName, int depth, CopyJob& job) {
     checkDepth(depth);
     FileDescriptor in(openChildFolder(srcParent, srcName));
     if (in.get() < 0)
@@ -189,7 +196,7 @@ bool copyFolder(int srcParent, const std::string& srcName, const struct stat& in
             // Transfers in progress are not files yet.
             if (TempFile::isTempName(child))
                 continue;
-            if (!copyEntry(in.get(), child, out.get(), child, depth + 1, skipped))
+            if (!copyEntry(in.get(), child, out.get(), child, depth + 1, job))
                 throw WriteFailure(child + " appeared in the new folder", EEXIST);
         }
         // Kept writable for its owner, so that the copy can be removed again.
@@ -202,17 +209,17 @@ bool copyFolder(int srcParent, const std::string& srcName, const struct stat& in
 }
 
 bool copyEntry(int srcParent, const std::string& srcName, int dstParent, const std::string& dstName,
-               int depth, int& skipped) {
+               int depth, CopyJob& job) {
     struct stat info;
     if (::fstatat(srcParent, srcName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         fail("cannot examine " + srcName);
     if (S_ISREG(info.st_mode))
-        return copyFile(srcParent, srcName, info, dstParent, dstName);
+        return copyFile(srcParent, srcName, info, dstParent, dstName, job);
     if (S_ISDIR(info.st_mode))
-        return copyFolder(srcParent, srcName, info, dstParent, dstName, depth, skipped);
+        return copyFolder(srcParent, srcName, info, dstParent, dstName, depth, job);
     if (depth == 0)
         throw WriteFailure(srcName + " is neither a file nor a folder", EINVAL);
-    ++skipped;
+    ++job.skipped;
     return true;
 }
 
@@ -229,7 +236,9 @@ void ExplorerTree::remove(const std::string& path) {
 }
 
 std::string ExplorerTree::copyUnique(const std::string& source, const std::string& folder,
-                                     const std::string& name, int& skipped) {
+                                     const std::string& name, int& skipped,
+                                     Storage::SpaceReservation* room) {
+    CopyJob job{skipped, room};
     std::string srcName;
     FileDescriptor srcParent(openParent(source, srcName));
     FileDescriptor target(openFolder(folder));
@@ -242,17 +251,19 @@ std::string ExplorerTree::copyUnique(const std::string& source, const std::strin
                                       : S_ISDIR(info.st_mode)
                                           ? name + " (" + std::to_string(n) + ")"
                                           : TempFile::numbered(name, n);
-        if (copyEntry(srcParent.get(), srcName, target.get(), candidate, 0, skipped))
+        if (copyEntry(srcParent.get(), srcName, target.get(), candidate, 0, job))
             return joined(folder, candidate);
     }
     throw WriteFailure("no free name for " + name, EEXIST);
 }
 
-void ExplorerTree::copyTo(const std::string& source, const std::string& target, int& skipped) {
+void ExplorerTree::copyTo(const std::string& source, const std::string& target, int& skipped,
+                          Storage::SpaceReservation* room) {
+    CopyJob job{skipped, room};
     std::string srcName, dstName;
     FileDescriptor srcParent(openParent(source, srcName));
     FileDescriptor dstParent(openParent(target, dstName));
-    if (!copyEntry(srcParent.get(), srcName, dstParent.get(), dstName, 0, skipped))
+    if (!copyEntry(srcParent.get(), srcName, dstParent.get(), dstName, 0, job))
         throw WriteFailure(target + " exists already", EEXIST);
 }
 

@@ -2,12 +2,16 @@
 // following a symbolic link: every step below the named entry works on
 // open folder descriptors (openat, fstatat without following, unlinkat), so
 // a link inside a shared folder cannot lead the work out of it, not even
-// when it is put in place while the work runs. Stateless; any thread.
+// when it is put in place while the work runs. A copy given a
+// SpaceReservation charges every chunk to it before writing, and stops
+// (removing what it made) once the share's limit or the disk's floor would
+// be crossed. Stateless; any thread.
 #pragma once
 
 #include <string>
 
 #include "http/WriteFailure.h"
+#include "orvane/storage/SpaceReservation.h"
 
 namespace Orvane {
 namespace Host {
@@ -25,9 +29,11 @@ public:
     // else, outside the share), and `skipped` counts them. On failure the
     // partial copy is removed and WriteFailure thrown.
     static std::string copyUnique(const std::string& source, const std::string& folder,
-                                  const std::string& name, int& skipped);
+                                  const std::string& name, int& skipped,
+                                  Storage::SpaceReservation* room = nullptr);
     // The same under exactly `target`; WriteFailure with EEXIST when it is taken.
-    static void copyTo(const std::string& source, const std::string& target, int& skipped);
+    static void copyTo(const std::string& source, const std::string& target, int& skipped,
+                       Storage::SpaceReservation* room = nullptr);
 };
 
 }  // namespace Host

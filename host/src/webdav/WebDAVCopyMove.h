@@ -1,7 +1,9 @@
 // COPY and MOVE of the WebDAV server within one share: Overwrite, Depth
 // (a shallow copy of a folder makes the folder only), dead properties
 // carried along, locks left behind. A destination outside the share is
-// refused. Stateless.
+// refused. A copy reserves its size in the share first and is charged as
+// it writes (507 at the share's limit or the disk's floor, nothing partial
+// left); no member that a download would refuse is copied. Stateless.
 #pragma once
 
 #include "webdav/WebDAVMethod.h"

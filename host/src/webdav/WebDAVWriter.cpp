@@ -9,6 +9,8 @@
 
 #include "http/TempFile.h"
 #include "orvane/Util.h"
+#include "orvane/storage/ShareSpace.h"
+#include "orvane/storage/SpaceReservation.h"
 #include "webdav/store/WebDAVPropertyStore.h"
 
 namespace Orvane {
@@ -48,6 +50,12 @@ bool copyBody(WebDAVExchange& x, TempFile& file) {
            static_cast<Poco::Int64>(file.size()) == x.request.getContentLength64();
 }
 
+// What the body says it brings; a chunked body claims its room as it comes.
+std::uint64_t declaredLength(const WebDAVExchange& x) {
+    const Poco::Int64 length = x.request.hasContentLength() ? x.request.getContentLength64() : 0;
+    return length > 0 ? static_cast<std::uint64_t>(length) : 0;
+}
+
 void put(WebDAVExchange& x) {
     if (!x.mayWrite())
         return;
@@ -63,8 +71,16 @@ void put(WebDAVExchange& x) {
     }
     if (!x.ifHolds() || !ownsLocksFor(x, path, false, !info.exists))
         return;
+    const std::string parent = WebDAVWriter::parentOf(path);
+    // A replaced file gives its bytes back: only the growth must fit.
+    Storage::SpaceReservation room(x.target.shareRoot, x.target.sizeLimit, parent,
+                                   declaredLength(x), info.exists ? info.size : 0);
+    if (!room.fits()) {
+        x.status(HTTPResponse::HTTP_INSUFFICIENT_STORAGE);
+        return;
+    }
     try {
-        TempFile file(WebDAVWriter::parentOf(path));
+        TempFile file(parent, &room);
         if (!copyBody(x, file)) {
             // The client went away mid-body: nobody is left to answer.
             log().warning("PUT of " + path + " broken off");
@@ -73,6 +89,7 @@ void put(WebDAVExchange& x) {
             return;
         }
         file.replace(path);
+        room.keep(file.size());
     } catch (const WriteFailure& e) {
         log().error("PUT of " + path + " failed: " + e.what());
         x.response.setKeepAlive(false);
@@ -129,13 +146,16 @@ void remove(WebDAVExchange& x) {
     }
     if (!x.ifHolds() || !ownsLocksFor(x, path, true, true))
         return;
+    const std::int64_t size = Storage::ShareSpace::sizeOf(path);
     try {
         WebDAVWriter::removeTree(path);
     } catch (const Poco::Exception& e) {
+        // What went stays counted until the share is walked again.
         log().error("DELETE of " + path + " failed: " + e.displayText());
         x.status(HTTPResponse::HTTP_FORBIDDEN);
         return;
     }
+    Storage::ShareSpace::instance().changed(x.target.shareRoot, -size);
     x.status(HTTPResponse::HTTP_NO_CONTENT);
 }
 

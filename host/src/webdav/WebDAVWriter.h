@@ -1,7 +1,9 @@
 // The WebDAV methods that create and remove: PUT (streamed into a temporary
-// file beside the target and renamed over it, with or without a length),
-// MKCOL and DELETE, each after the write right, lock and If checks.
-// Stateless.
+// file beside the target and renamed over it, with or without a length,
+// its room reserved in the share before the first byte and charged chunk by
+// chunk: 507 at the share's limit or the disk's floor), MKCOL and DELETE
+// (which gives the share its bytes back), each after the write right, lock
+// and If checks. Stateless.
 #pragma once
 
 #include <string>
