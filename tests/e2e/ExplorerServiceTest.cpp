@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -66,10 +67,14 @@ class ExplorerService : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         host = new RunningHost();
-        host->writeProperties("timeout.seconds=10\n");
-        const int writer = host->addGuest("writer", "wpass");
-        const int reader = host->addGuest("reader", "rpass");
-        const int rooter = host->addGuest("rooter", "xpass");
+        // The profile lies beside the host's folder until "whole" is shared,
+        // since no share of a folder holding the profile is taken.
+        const std::string profile = host->profileDir;
+        host->profileDir = host->root + "-profile";
+        host->writeProperties("timeout.seconds=30\n");
+        const int writer = host->addGuest("writer", "wpass12345");
+        const int reader = host->addGuest("reader", "rpass12345");
+        const int rooter = host->addGuest("rooter", "xpass12345");
         host->start();
         DavHost dav(*host);
         box = host->root + "/box";
@@ -80,15 +85,21 @@ protected:
         dav.grant(boxId, writer, true);
         dav.grant(boxId, reader, false);
         dav.grant(dav.addShare("ro", ro, false), writer, false);
+        lim = host->root + "/lim";
+        dav.grant(dav.addShare("lim", lim, false, 1024), writer, true);
         dav.addShare("open", open, true);
         // A share around the profile folder, which the host keeps out of reach.
         dav.grant(dav.addShare("whole", host->root, false), rooter, true);
+        if (host->stop() != 0 || ::rename(host->profileDir.c_str(), profile.c_str()) != 0)
+            throw std::runtime_error("cannot move the profile into the shared folder");
+        host->profileDir = profile;
+        host->start();
         writeNew(outside + "/keep.txt", "outside\n");
         writeNew(ro + "/file.txt", "read only\n");
         writeNew(open + "/pub.txt", "public\n");
-        writerSession = signIn("writer", "wpass");
-        readerSession = signIn("reader", "rpass");
-        rooterSession = signIn("rooter", "xpass");
+        writerSession = signIn("writer", "wpass12345");
+        readerSession = signIn("reader", "rpass12345");
+        rooterSession = signIn("rooter", "xpass12345");
     }
     static void TearDownTestSuite() {
         delete host;
@@ -139,13 +150,13 @@ protected:
     }
 
     static RunningHost* host;
-    static std::string box, ro, open, outside;
+    static std::string box, ro, open, outside, lim;
     static Headers writerSession, readerSession, rooterSession;
 };
 
 RunningHost* ExplorerService::host = nullptr;
 std::string ExplorerService::box, ExplorerService::ro, ExplorerService::open,
-    ExplorerService::outside;
+    ExplorerService::outside, ExplorerService::lim;
 Headers ExplorerService::writerSession, ExplorerService::readerSession,
     ExplorerService::rooterSession;
 
@@ -382,6 +393,37 @@ TEST_F(ExplorerService, UploadStoresTheFilesInTheCheckedFolder) {
     EXPECT_EQ(3u, filesBelow(folder).size());
     EXPECT_FALSE(there(box + "/nope"));
     EXPECT_FALSE(there(outside + "/one.txt"));
+}
+
+// A share of 1 MiB: copies, moves from another share and uploads that would
+// take it past its limit are declined and leave nothing; a deletion gives
+// the room back. The share's own folder is neither deleted nor renamed.
+TEST_F(ExplorerService, LimitedShareTakesOnlyWhatFits) {
+    writeNew(box + "/limsrc/big.bin", pattern(700 * 1024));
+    const std::string copy = "path=" + enc(box + "/limsrc/big.bin") + "&copyto=" + enc(lim);
+    EXPECT_TRUE(succeeded(op("copyfile", copy, writerSession), "copyfile"));
+    Answer again = op("copyfile", copy, writerSession);
+    EXPECT_TRUE(declined(again, "copyfile")) << again.body;
+    EXPECT_EQ("Size Limit Exceeded", xmlText(again.body, "message"));
+    const std::string move = "fromname=" + enc(box + "/limsrc") + "&toname=" + enc(lim + "/moved");
+    EXPECT_TRUE(declined(op("renameormove", move, writerSession), "renameormove"));
+    EXPECT_EQ("403", curlUpload(lim, {box + "/limsrc/big.bin"}, writerSession).output);
+    EXPECT_EQ("Unable to upload file(s). Size Limit Exceeded",
+              xmlText(readFile(host->root + "/answer.xml"), "message"));
+    EXPECT_EQ(std::vector<std::string>{"big.bin"}, filesBelow(lim));
+
+    EXPECT_TRUE(
+        succeeded(op("deletefile", "path=" + enc(lim + "/big.bin"), writerSession), "deletefile"));
+    EXPECT_TRUE(succeeded(op("renameormove", move, writerSession), "renameormove"));
+    EXPECT_EQ(pattern(700 * 1024), readFile(lim + "/moved/big.bin"));
+    EXPECT_FALSE(there(box + "/limsrc"));
+
+    // Not even through "whole", the share that holds it.
+    for (const Headers& who : {writerSession, rooterSession}) {
+        EXPECT_TRUE(refused(op("deletefile", "path=" + enc(lim), who)));
+        EXPECT_TRUE(refused(op("renamefile", "path=" + enc(lim) + "&name=gone", who)));
+    }
+    EXPECT_TRUE(isFolder(lim));
 }
 
 TEST_F(ExplorerService, DownloadFileSendsAnAttachmentWithRanges) {

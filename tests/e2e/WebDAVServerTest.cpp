@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <Poco/File.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "DavSupport.h"
 
@@ -19,9 +21,9 @@ class WebDAVServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         host = new RunningHost();
-        host->writeProperties("timeout.seconds=5\n");
-        writer = host->addGuest("writer", "wpass");
-        reader = host->addGuest("reader", "rpass");
+        host->writeProperties("timeout.seconds=30\n");
+        writer = host->addGuest("writer", "wpass12345");
+        reader = host->addGuest("reader", "rpass12345");
         host->start();
         DavHost dav(*host);
         box = host->root + "/box";
@@ -31,6 +33,8 @@ protected:
         small = host->root + "/small";
         dav.grant(dav.addShare("small", small, false, 1), writer, true);
         dav.grant(dav.addShare("other", host->root + "/other", false), writer, true);
+        mib = host->root + "/mib";
+        dav.grant(dav.addShare("mib", mib, false, 1024), writer, true);
     }
     static void TearDownTestSuite() {
         delete host;
@@ -41,7 +45,7 @@ protected:
 
     Answer dav(const std::string& method, const std::string& path, const std::string& body = "",
                std::map<std::string, std::string> headers = {}, const std::string& user = "writer",
-               const std::string& password = "wpass") {
+               const std::string& password = "wpass12345") {
         if (!user.empty())
             headers["Authorization"] = basicAuth(user, password);
         if (!body.empty())
@@ -50,8 +54,14 @@ protected:
     }
 
     static RunningHost* host;
+    // curl's exit status and answer code for `args` against the share path.
+    static Command curl(const std::string& args, const std::string& path) {
+        return runShell("curl -s -o /dev/null -w '%{http_code}' -u writer:wpass12345 " + args +
+                        " " + shellQuote(DavHost(*host).url(at(path))));
+    }
+
     static int writer, reader;
-    static std::string box, small;
+    static std::string box, small, mib;
 };
 
 RunningHost* WebDAVServer::host = nullptr;
@@ -59,6 +69,26 @@ int WebDAVServer::writer = -1;
 int WebDAVServer::reader = -1;
 std::string WebDAVServer::box;
 std::string WebDAVServer::small;
+std::string WebDAVServer::mib;
+
+namespace {
+
+long long bytesBelow(const std::string& folder) {
+    long long total = 0;
+    for (const auto& f : filesBelow(folder))
+        total += static_cast<long long>(Poco::File(folder + "/" + f).getSize());
+    return total;
+}
+
+bool hasTempFiles(const std::string& folder) {
+    for (const auto& f : filesBelow(folder)) {
+        if (f.find(".orvane-part-") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 TEST_F(WebDAVServer, OptionsAnnouncesClassTwo) {
     Answer a = dav("OPTIONS", "box/");
@@ -95,7 +125,7 @@ TEST_F(WebDAVServer, PropfindListsOneLevelWithLiveProperties) {
     EXPECT_EQ(404, dav("PROPFIND", "box/missing", "", {{"Depth", "0"}}).status);
     EXPECT_EQ(400, dav("PROPFIND", "box/", "<propfind", {{"Depth", "0"}}).status);
     // Read-only guests may look.
-    EXPECT_EQ(207, dav("PROPFIND", "box/", "", {{"Depth", "0"}}, "reader", "rpass").status);
+    EXPECT_EQ(207, dav("PROPFIND", "box/", "", {{"Depth", "0"}}, "reader", "rpass12345").status);
 }
 
 TEST_F(WebDAVServer, QuotaFollowsTheShareLimit) {
@@ -123,7 +153,7 @@ TEST_F(WebDAVServer, PutStoresWholeFilesAlsoChunked) {
     const std::string src = host->root + "/chunked.src";
     writeNew(src, std::string(300000, 'c') + "end");
     Command c =
-        runShell("curl -s -o /dev/null -w '%{http_code}' -u writer:wpass -T - " +
+        runShell("curl -s -o /dev/null -w '%{http_code}' -u writer:wpass12345 -T - " +
                  shellQuote(DavHost(*host).url(at("box/chunked.bin"))) + " < " + shellQuote(src));
     EXPECT_EQ("201", c.output);
     EXPECT_EQ(readFile(src), readFile(box + "/chunked.bin"));
@@ -131,7 +161,7 @@ TEST_F(WebDAVServer, PutStoresWholeFilesAlsoChunked) {
     EXPECT_EQ(readFile(src), dav("GET", "box/chunked.bin").body);
 
     EXPECT_EQ(409, dav("PUT", "box/no/parent.txt", "x").status);
-    EXPECT_EQ(403, dav("PUT", "box/ro.txt", "x", {}, "reader", "rpass").status);
+    EXPECT_EQ(403, dav("PUT", "box/ro.txt", "x", {}, "reader", "rpass12345").status);
     EXPECT_FALSE(Poco::File(box + "/ro.txt").exists());
 }
 
@@ -142,6 +172,55 @@ TEST_F(WebDAVServer, PutOverTheSizeLimitIs507) {
     EXPECT_EQ(204, dav("DELETE", "small/fill.bin").status);
 }
 
+// A 1 MiB share: PUT with and without a length, an overwrite that only
+// grows a little, COPY after COPY, and rclone copying 5 MiB. The share never
+// holds more than its limit, and nothing of a refused write stays.
+TEST_F(WebDAVServer, SizeLimitHoldsForPutCopyAndRclone) {
+    const long long limit = 1024 * 1024;
+    const std::string five = host->root + "/five.bin";
+    writeNew(five, std::string(5 * 1024 * 1024, 'v'));
+    EXPECT_EQ("507", curl("-T " + shellQuote(five), "mib/five.bin").output);
+    EXPECT_EQ("507", curl("-T - < " + shellQuote(five), "mib/chunked.bin").output);
+    EXPECT_TRUE(filesBelow(mib).empty());
+
+    EXPECT_EQ(201, dav("PUT", "mib/a.bin", std::string(300 * 1024, 'a')).status);
+    int copies = 0;
+    for (int i = 0; i < 5; ++i) {
+        const int status =
+            dav("COPY", "mib/a.bin", "",
+                {{"Destination", DavHost(*host).url(at("mib/c" + std::to_string(i)))}})
+                .status;
+        ASSERT_TRUE(status == 201 || status == 507) << status;
+        copies += status == 201 ? 1 : 0;
+    }
+    EXPECT_EQ(2, copies);
+    EXPECT_LE(bytesBelow(mib), limit);
+    // Replacing a file needs room only for what it grows by.
+    EXPECT_EQ(204, dav("PUT", "mib/a.bin", std::string(350 * 1024, 'b')).status);
+    EXPECT_EQ(507, dav("PUT", "mib/a.bin", std::string(500 * 1024, 'b')).status);
+    EXPECT_EQ(350u * 1024u, Poco::File(mib + "/a.bin").getSize());
+
+    // What DELETE removes is room again; rclone's 5 MiB still do not fit.
+    for (const char* name : {"c0", "c1"})
+        EXPECT_EQ(204, dav("DELETE", std::string("mib/") + name).status);
+    for (int i = 0; i < 5; ++i)
+        writeNew(host->root + "/up/f" + std::to_string(i) + ".bin", std::string(1024 * 1024, 'r'));
+    const Command obscured = runShell("rclone obscure wpass12345");
+    ASSERT_EQ(0, obscured.status) << obscured.output;
+    writeNew(host->root + "/rclone.conf", "");
+    const Command up = runShell(
+        "RCLONE_CONFIG=" + shellQuote(host->root + "/rclone.conf") +
+        " RCLONE_CONFIG_DAV_TYPE=webdav RCLONE_CONFIG_DAV_URL=" +
+        shellQuote(DavHost(*host).url(at("mib/"))) +
+        " RCLONE_CONFIG_DAV_VENDOR=other RCLONE_CONFIG_DAV_USER=writer RCLONE_CONFIG_DAV_PASS=" +
+        shellQuote(obscured.output.substr(0, obscured.output.find('\n'))) +
+        " rclone copy --retries 1 --low-level-retries 1 " + shellQuote(host->root + "/up") +
+        " dav:up");
+    EXPECT_NE(0, up.status) << up.output;
+    EXPECT_LE(bytesBelow(mib), limit);
+    EXPECT_FALSE(hasTempFiles(mib));
+}
+
 TEST_F(WebDAVServer, MkcolAndDelete) {
     EXPECT_EQ(201, dav("MKCOL", "box/made").status);
     EXPECT_TRUE(Poco::File(box + "/made").isDirectory());
@@ -149,7 +228,7 @@ TEST_F(WebDAVServer, MkcolAndDelete) {
     EXPECT_EQ(409, dav("MKCOL", "box/none/made").status);
     EXPECT_EQ(415, dav("MKCOL", "box/body", "<x/>").status);
     writeNew(box + "/made/inner/f.txt", "f");
-    EXPECT_EQ(403, dav("DELETE", "box/made", "", {}, "reader", "rpass").status);
+    EXPECT_EQ(403, dav("DELETE", "box/made", "", {}, "reader", "rpass12345").status);
     EXPECT_EQ(204, dav("DELETE", "box/made").status);
     EXPECT_FALSE(Poco::File(box + "/made").exists());
     EXPECT_EQ(404, dav("DELETE", "box/made").status);
@@ -176,6 +255,13 @@ TEST_F(WebDAVServer, CopyAndMoveHonourOverwriteAndDepthAndStayInTheShare) {
     EXPECT_TRUE(filesBelow(box + "/cm/shallow").empty());
     EXPECT_EQ(201, dav("COPY", "box/cm/tree", "", {{"Destination", base + "deep"}}).status);
     EXPECT_EQ("x", readFile(box + "/cm/deep/x.txt"));
+    // A link to the owner's token in a copied folder never brings the token.
+    const std::string token = host->profileDir + "/owner.token";
+    ASSERT_EQ(0, ::symlink(token.c_str(), (box + "/cm/tree/tok").c_str()));
+    EXPECT_EQ(201, dav("COPY", "box/cm/tree", "", {{"Destination", base + "linked"}}).status);
+    EXPECT_EQ((std::vector<std::string>{"x.txt"}), filesBelow(box + "/cm/linked"));
+    struct stat st;
+    EXPECT_NE(0, ::lstat((box + "/cm/linked/tok").c_str(), &st));
 
     EXPECT_EQ(201, dav("MOVE", "box/cm/deep", "", {{"Destination", base + "moved%20here"}}).status);
     EXPECT_EQ("x", readFile(box + "/cm/moved here/x.txt"));
@@ -204,7 +290,7 @@ TEST_F(WebDAVServer, DeadPropertiesAreKeptAndFollowMoves) {
     Answer patched = dav("PROPPATCH", "box/props.txt", set);
     ASSERT_EQ(207, patched.status) << patched.body;
     EXPECT_NE(std::string::npos, patched.body.find("200"));
-    EXPECT_EQ(403, dav("PROPPATCH", "box/props.txt", set, {}, "reader", "rpass").status);
+    EXPECT_EQ(403, dav("PROPPATCH", "box/props.txt", set, {}, "reader", "rpass12345").status);
 
     EXPECT_EQ(201, dav("MOVE", "box/props.txt", "",
                        {{"Destination", DavHost(*host).url(at("box/props2.txt"))}})
