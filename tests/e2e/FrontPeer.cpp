@@ -84,6 +84,16 @@ std::string FrontPeer::answer(std::chrono::milliseconds bound) {
     return rest;
 }
 
+bool FrontPeer::closesWithin(std::chrono::milliseconds bound) {
+    if (!m_pending.empty())
+        return false;
+    struct pollfd ready = {m_fd, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(bound.count())) <= 0)
+        return false;
+    char byte;
+    return ::recv(m_fd, &byte, 1, 0) <= 0;
+}
+
 std::string FrontPeer::get(const std::string& target, const std::string& headers) {
     if (!send("GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" + headers + "\r\n"))
         return std::string();

@@ -26,6 +26,9 @@ public:
     // One answer (head and Content-Length body) as text; what came before
     // the connection closed, "" when nothing did; bounded.
     std::string answer(std::chrono::milliseconds bound = std::chrono::seconds(15));
+    // True when the host closes the connection within `bound` without
+    // sending anything more.
+    bool closesWithin(std::chrono::milliseconds bound);
     // One GET of `target` with extra header lines ("Name: value\r\n"...).
     std::string get(const std::string& target, const std::string& headers = "");
 

@@ -4,6 +4,7 @@
 // proxy (127.0.0.2 plays it).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,12 @@ namespace E2E {
 namespace {
 
 const std::string kRequest = "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n";
+
+std::string hex(std::size_t n) {
+    char text[24];
+    std::snprintf(text, sizeof(text), "%zx", n);
+    return text;
+}
 
 TEST(PublicFront, IdleAndSlowClientsLeaveTheWorkersFree) {
     RunningHost host;
@@ -71,7 +78,8 @@ TEST(PublicFront, HeaderDeadlineAndSizeAndTheCapPerAddress) {
                     return false;
             }
             FrontPeer over(host.port);
-            return over.get("/").empty();
+            over.send(kRequest);
+            return over.closesWithin(std::chrono::seconds(5));
         },
         std::chrono::seconds(20));
     EXPECT_TRUE(capped);
@@ -112,6 +120,65 @@ TEST(PublicFront, ForwardedHeadersAreBelievedOnlyFromATrustedProxy) {
     EXPECT_EQ("DENY", headerOf(plain, "X-Frame-Options"));
     EXPECT_EQ("SAMEORIGIN", headerOf(direct, "X-Frame-Options"));
     EXPECT_EQ("SAMEORIGIN", headerOf(locked, "X-Frame-Options"));
+}
+
+TEST(PublicFront, BodiesFramedTwoWaysAreRefusedAndSlowBodiesCutOff) {
+    RunningHost host;
+    host.writeProperties("body.grace.seconds=1\nbody.min.rate=1000000\n");
+    host.start();
+    // Two framings (or two lengths) are how requests are smuggled: 400, closed.
+    for (const std::string framing :
+         {"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
+          "Content-Length: 5\r\nContent-Length: 6\r\n", "Transfer-Encoding: gzip\r\n"}) {
+        FrontPeer peer(host.port);
+        peer.send("POST /app/dapplinepro/x HTTP/1.1\r\nHost: localhost\r\n" + framing +
+                  "\r\nhello");
+        EXPECT_EQ(400, statusOf(peer.answer())) << framing;
+        EXPECT_TRUE(peer.closesWithin(std::chrono::seconds(5))) << framing;
+    }
+    // A chunked form body is read whole: the owner's token split over chunks.
+    const std::string form = "token=" + host.token;
+    FrontPeer chunked(host.port);
+    chunked.send(
+        "POST /ui/owner/login HTTP/1.1\r\nHost: localhost\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\n"
+        "Transfer-Encoding: chunked\r\n\r\n9\r\n" +
+        form.substr(0, 9) + "\r\n" + "10;x=y\r\n" + form.substr(9, 16) + "\r\n" +
+        hex(form.size() - 25) + "\r\n" + form.substr(25) + "\r\n0\r\n\r\n");
+    const std::string signIn = chunked.answer();
+    EXPECT_EQ(303, statusOf(signIn)) << signIn;
+    EXPECT_NE(std::string::npos, signIn.find("orvane_owner=")) << signIn;
+    // A body far slower than the minimum rate is cut off.
+    const auto started = std::chrono::steady_clock::now();
+    FrontPeer slow(host.port);
+    slow.send(
+        "POST /app/dapplinepro/x HTTP/1.1\r\nHost: localhost\r\nContent-Length: 1000\r\n"
+        "\r\nabc");
+    EXPECT_TRUE(slow.closesWithin(std::chrono::seconds(10)));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
+    // HTTP/1.0 without keep-alive: answered, then closed.
+    FrontPeer old(host.port);
+    old.send("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(200, statusOf(old.answer()));
+    EXPECT_TRUE(old.closesWithin(std::chrono::seconds(5)));
+}
+
+TEST(PublicFront, SettingsThatCannotBeUsedStopTheStartNamingThem) {
+    RunningHost host;
+    const std::vector<std::string> serve = {"serve", "--profile", host.profileDir, "--port",
+                                            std::to_string(host.port)};
+    std::string output;
+    host.writeProperties("header.timeout.seconds=soon\n");
+    EXPECT_EQ(1, runHost(serve, output));
+    EXPECT_NE(std::string::npos, output.find("header.timeout.seconds")) << output;
+    host.writeProperties("proxy.trusted=10.0.0.0/33\n");
+    EXPECT_EQ(1, runHost(serve, output));
+    EXPECT_NE(std::string::npos, output.find("proxy.trusted")) << output;
+    host.writeProperties("");
+    std::vector<std::string> redirect = serve;
+    redirect.insert(redirect.end(), {"--redirect-http-port", std::to_string(freePort())});
+    EXPECT_EQ(1, runHost(redirect, output));
+    EXPECT_NE(std::string::npos, output.find("--redirect-http-port needs TLS")) << output;
 }
 
 }  // namespace
