@@ -8,6 +8,7 @@
 #include <Poco/DateTimeFormatter.h>
 #include <Poco/DirectoryIterator.h>
 #include <Poco/File.h>
+#include <Poco/ThreadPool.h>
 #include <Poco/URI.h>
 #include <sqlite3.h>
 
@@ -65,15 +66,28 @@ protected:
         return {std::stoi(m[1]), std::stoi(m[2])};
     }
 
-    // Until the run's reports have all been counted.
+    // Until the run's reports have all been counted. The run has not ended
+    // then: its thread still has to finish (see waitUntilRunEnded).
     bool waitUntilCompleted(int total) {
+        return pollUntil([&] { return status().second >= total; });
+    }
+
+    // Until the run has ended and its thread of Poco's default pool (the only
+    // work there in these tests) is free again; only then does a new start
+    // replace the run instead of finding it still running.
+    static bool waitUntilRunEnded() {
+        return pollUntil([] { return Poco::ThreadPool::defaultPool().used() == 0; });
+    }
+
+    template <typename Check>
+    static bool pollUntil(Check check) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (status().second >= total)
-                return true;
+        while (!check()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return false;
+        return true;
     }
 
     boost::shared_ptr<Orvane::System::OrvaneCacheDB> cache(const std::string& folder) {

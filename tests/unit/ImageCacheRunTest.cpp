@@ -1,7 +1,6 @@
 // The owner's background run over a share's pictures: what it collects, the
 // cache entries it leaves, its counters, and starting and stopping it.
 #include <Poco/Path.h>
-#include <Poco/ThreadPool.h>
 #include <gtest/gtest.h>
 
 #include "ImageCacheFixture.h"
@@ -40,11 +39,13 @@ protected:
         return decode(data);
     }
 
-    // Starts a run over the share and waits until every picture has counted.
+    // Starts a run over the share and waits until it has ended with every
+    // picture counted.
     void runOver(const std::string& share, int pictures) {
         ASSERT_NE("", startCaching(share));
         ASSERT_EQ(pictures, status().first);
         ASSERT_TRUE(waitUntilCompleted(pictures));
+        ASSERT_TRUE(waitUntilRunEnded());
     }
 };
 
@@ -210,7 +211,7 @@ TEST_F(ImageCacheRun, CancelStopsTheRunAfterThePictureInHand) {
     EXPECT_TRUE(repliesFor(cancel).empty());
     // Had the run gone on, it would store the other pictures now.
     lock.release();
-    Poco::ThreadPool::defaultPool().joinAll();
+    ASSERT_TRUE(waitUntilRunEnded());
     EXPECT_EQ(0, rows("thumbnails"));
     EXPECT_EQ(5, status().first);
     EXPECT_EQ(5, countOf(startCaching("holiday"), "<image>"));
@@ -223,7 +224,7 @@ TEST_F(ImageCacheRun, CancelOfManyOrdinaryPicturesReturnsWithTheRunEnded) {
     ASSERT_EQ(200, countOf(startCaching("holiday"), "<image>"));
     deliver(ownerRequest("cancelcaching"));
     const int stored = rows("thumbnails");
-    Poco::ThreadPool::defaultPool().joinAll();
+    ASSERT_TRUE(waitUntilRunEnded());
     EXPECT_EQ(stored, rows("thumbnails"));
 }
 
@@ -237,7 +238,7 @@ TEST_F(ImageCacheRun, ShutdownWaitsForARunningRunToEnd) {
     // The picture in hand keeps the run past the usual wait at shutdown.
     stopPlugin();
     lock.release();
-    Poco::ThreadPool::defaultPool().joinAll();
+    ASSERT_TRUE(waitUntilRunEnded());
     EXPECT_EQ(0, rows("thumbnails"));
 }
 
