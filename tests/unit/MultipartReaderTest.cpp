@@ -1,7 +1,6 @@
-// The upload path's multipart reader and stored names, run in this
-// process: parts whose content nearly holds the delimiter, delimiters that
-// straddle the reader's buffer, cut-off and malformed bodies, and the names
-// given to uploaded files.
+// The host's multipart reader and stored upload names: parts whose content
+// nearly holds the delimiter, delimiters that straddle the reader's buffer,
+// cut-off and malformed bodies, and the names given to uploaded files.
 #include <gtest/gtest.h>
 
 #include <sstream>
