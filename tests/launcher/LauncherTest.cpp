@@ -1,14 +1,17 @@
 // Runs the built launcher in prepared installations. Every run waits five
-// seconds before it looks at the folder, so all scenarios are prepared and run
-// at once, one process and folder each, and the tests then examine them.
+// seconds before it looks at the folder, so the scenarios of the tests being
+// run are prepared and run at once, one process and folder each, and the
+// tests then examine them.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "Installation.h"
 
@@ -178,6 +181,42 @@ const std::vector<std::pair<std::string, std::function<void(Installation&)>>> kS
     {"SelfUpdate", prepareSelfUpdate},
 };
 
+// The scenarios each test examines: when only some tests run (ctest runs
+// each in a process of its own), only theirs are prepared and run.
+const std::map<std::string, std::vector<std::string>> kScenariosOfTest = {
+    {"WithoutMarkerOnlyStartsAndChangesNothing", {"NoMarker"}},
+    {"FallsBackToInstalledManifest", {"Fallback"}},
+    {"UnreadableManifestsKeepTheUpdatePending",
+     {"NoManifest", "ManifestsWithoutFiles", "BrokenManifests"}},
+    {"AppliesReplacementsInManifestOrder", {"FullUpdate"}},
+    {"ReplacedFilesHoldTheNewContent", {"FullUpdate"}},
+    {"ExecuteBitsFollowTheReplacedFile", {"FullUpdate"}},
+    {"FinishedUpdateLeavesNoMarkerReplacementsOrTemporaries", {"FullUpdate"}},
+    {"FailedCopyStopsAndKeepsTheRest", {"Unwritable"}},
+    {"FailedCopyLeavesNoPartialFileBehind", {"Unreadable"}},
+    {"ReadOnlyDestinationIsNotReplaced", {"ReadOnly"}},
+    {"PathsLeavingTheFolderAreSkipped", {"Unsafe"}},
+    {"ReplacesItsOwnProgramWhileRunning", {"SelfUpdate"}},
+};
+
+// The scenarios of the suite's tests that are to run.
+std::set<std::string> scenariosToRun() {
+    std::set<std::string> wanted;
+    const ::testing::TestSuite* suite = ::testing::UnitTest::GetInstance()->current_test_suite();
+    for (int i = 0; suite != nullptr && i < suite->total_test_count(); ++i) {
+        const ::testing::TestInfo* test = suite->GetTestInfo(i);
+        if (!test->should_run())
+            continue;
+        const auto uses = kScenariosOfTest.find(test->name());
+        if (uses == kScenariosOfTest.end()) {
+            ADD_FAILURE() << test->name() << " names no scenario in kScenariosOfTest";
+            continue;
+        }
+        wanted.insert(uses->second.begin(), uses->second.end());
+    }
+    return wanted;
+}
+
 struct Scenario {
     std::unique_ptr<Installation> installation;
     Snapshot before;
@@ -187,7 +226,10 @@ struct Scenario {
 class LauncherTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        const std::set<std::string> wanted = scenariosToRun();
         for (const auto& entry : kScenarios) {
+            if (!wanted.count(entry.first))
+                continue;
             Scenario& scenario = s_scenarios[entry.first];
             scenario.installation = std::make_unique<Installation>(LAUNCHER_PROGRAM);
             entry.second(*scenario.installation);
