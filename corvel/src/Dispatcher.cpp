@@ -89,11 +89,31 @@ Registry& registry() {
     return r;
 }
 
+std::string& deliveringClient() {
+    thread_local std::string client;
+    return client;
+}
+
+// Names the message's client on this thread for the length of a delivery.
+class ClientScope {
+public:
+    explicit ClientScope(const std::string& client) : m_outer(deliveringClient()) {
+        deliveringClient() = client;
+    }
+    ~ClientScope() { deliveringClient().swap(m_outer); }
+    ClientScope(const ClientScope&) = delete;
+    ClientScope& operator=(const ClientScope&) = delete;
+
+private:
+    std::string m_outer;
+};
+
 // Delivers to the named service, if there is one; false when there is none.
 bool fire(const std::string& target, int deferred, MessagePtr& msg) {
     const EventPtr info = registry().enter(target);
     if (!info)
         return false;
+    ClientScope client(msg->clientAddress);
     System::DeliveryContext ctx;
     ctx.deferred = deferred;
     try {
@@ -215,6 +235,10 @@ DeferredQueue& deferredQueue() {
 }
 
 }  // namespace
+
+const std::string& System::currentClientAddress() {
+    return deliveringClient();
+}
 
 System::MessageDispatcher* Dispatcher() {
     return &globalDispatcher();

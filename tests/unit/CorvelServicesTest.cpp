@@ -1,8 +1,15 @@
 // Small host services: HTTP helpers, customisation values, the attempts
-// tracker, the guest user's XML and the services not built yet.
+// tracker (per client of the delivered message), the guest user's XML and
+// the services not built yet.
+#include <Poco/Delegate.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 
 #include "ImageCacheSupport.h"
 #include "TestSupport.h"
@@ -10,6 +17,7 @@
 #include "orvane/CacheDB.h"
 #include "orvane/Customization.h"
 #include "orvane/Defs.h"
+#include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
 #include "orvane/GuestUser.h"
 #include "orvane/HTTPUtil.h"
@@ -120,6 +128,74 @@ TEST(CorvelAttemptsTracker, LockEndsAndCountingStartsAfresh) {
     EXPECT_FALSE(tracker.isLocked()) << "a lock of 0 seconds is already over";
     tracker.addAttempt();
     EXPECT_FALSE(tracker.isLocked()) << "failures before the lock do not count again";
+}
+
+namespace {
+
+// A service that counts a failed log-in for every "wrong" message and
+// notes, for every message, whether the tracker holds its client locked.
+class GuessingService {
+public:
+    explicit GuessingService(Util::AttemptsTracker& tracker)
+        : m_tracker(tracker), m_info(new System::MessageEventInfo()) {
+        m_info->event += Poco::delegate(this, &GuessingService::onMessage);
+        Orvane::Dispatcher()->registerService(kName, m_info);
+    }
+    ~GuessingService() {
+        Orvane::Dispatcher()->unregisterService(kName);
+        m_info->event -= Poco::delegate(this, &GuessingService::onMessage);
+    }
+    static boost::shared_ptr<Data::Message> message(const std::string& op,
+                                                    const std::string& client) {
+        auto msg = Util::MessageUtil::createNewMessage(kName, op);
+        msg->clientAddress = client;
+        return msg;
+    }
+    // client -> locked, once `count` messages were handled.
+    std::map<std::string, bool> lockedAfter(std::size_t count) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_handled >= count; });
+        return m_locked;
+    }
+
+private:
+    void onMessage(const void*, boost::shared_ptr<Data::Message>& msg) {
+        if (msg->operation == "wrong")
+            m_tracker.addAttempt();
+        const bool locked = m_tracker.isLocked();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_locked[msg->clientAddress] = locked;
+        ++m_handled;
+        m_changed.notify_all();
+    }
+
+    static constexpr const char* kName = "GuessingServiceTest";
+    Util::AttemptsTracker& m_tracker;
+    boost::shared_ptr<System::MessageEventInfo> m_info;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<std::string, bool> m_locked;
+    std::size_t m_handled = 0;
+};
+
+}  // namespace
+
+// One tracker for everybody, as a plug-in keeps it: what a handler counts is
+// the client's of the message it handles, on the posting thread and on the
+// deferred workers alike.
+TEST(CorvelAttemptsTracker, CountsForTheClientOfTheMessageBeingDelivered) {
+    Util::AttemptsTracker tracker(2, 60, 600);
+    GuessingService service(tracker);
+    Orvane::Dispatcher()->postMessage(GuessingService::message("wrong", "198.51.100.1"));
+    Orvane::DeferredDispatcher()->postMessage(GuessingService::message("wrong", "198.51.100.1"));
+    ASSERT_EQ(1u, service.lockedAfter(2).size());
+    Orvane::DeferredDispatcher()->postMessage(GuessingService::message("upload", "203.0.113.5"));
+    Orvane::DeferredDispatcher()->postMessage(GuessingService::message("upload", "198.51.100.1"));
+    const std::map<std::string, bool> expected = {{"198.51.100.1", true}, {"203.0.113.5", false}};
+    EXPECT_EQ(expected, service.lockedAfter(4));
+    EXPECT_FALSE(tracker.isLocked()) << "outside a delivery there is no client";
+    EXPECT_TRUE(tracker.isLocked("198.51.100.1"));
+    EXPECT_EQ("", System::currentClientAddress());
 }
 
 TEST(CorvelGuestUser, ToXMLEscapesTheName) {

@@ -63,13 +63,25 @@ TEST_F(GuestAccessControl, MissingCredentialsAskWithoutCounting) {
 
 TEST_F(GuestAccessControl, WrongCredentialsAskAndCount) {
     const auto share = addShare("priv", "priv", 0);
-    addGuest("ann", "secret", share.shareId);
+    addGuest("ann", "secret", share.shareId, 1);
     addGuest("bob", "other");  // exists, no permission
     for (const std::string& cred :
-         std::vector<std::string>{"ann:wrong", "nobody:secret", "bob:other", "ann:", ":secret"})
-        expectChallenge(withCredentials("priv/", cred));
-    // Five failures within the tracker's window lock uploads.
-    EXPECT_TRUE(m_plugin->areUploadsLocked());
+         std::vector<std::string>{"ann:wrong", "nobody:secret", "bob:other", "ann:", ":secret"}) {
+        MessagePtr msg = withCredentials("priv/", cred);
+        msg->clientAddress = "198.51.100.1";
+        expectChallenge(msg);
+    }
+    // Five failures within the tracker's window lock that client's uploads,
+    // and only that client's.
+    const auto upload = [&](const std::string& client) {
+        MessagePtr msg = request("START_UPLOAD", "appname=dapplinepro&sharename=priv&dirname=priv");
+        setRequestField(msg, HTTP::S_HTTP_REQ_CREDENTIALS_INFO, "ann:secret");
+        msg->clientAddress = client;
+        return call(msg).field(HTTP::S_HTTP_RESP_ALLOW);
+    };
+    EXPECT_EQ("0", upload("198.51.100.1"));
+    EXPECT_EQ("1", upload("203.0.113.5"));
+    EXPECT_FALSE(m_plugin->areUploadsLocked());
 }
 
 TEST_F(GuestAccessControl, RightCredentialsOpenThePage) {

@@ -20,6 +20,12 @@ struct DeliveryContext {
     int deferred = 0;  // 1 when delivered by the deferred dispatcher's workers
 };
 
+// The clientAddress of the message being delivered on the calling thread
+// ("" outside a delivery). Both dispatchers set it around each delivery and
+// restore the outer one after a nested delivery, so a handler on a deferred
+// worker sees the client of the message it handles, never another's.
+const std::string& currentClientAddress();
+
 class MessageEventInfo {
 public:
     Poco::BasicEvent<boost::shared_ptr<Data::Message>> event;

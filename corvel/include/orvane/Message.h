@@ -73,6 +73,10 @@ public:
     int authRole = 0;
     int authLocation = 0;
     std::string authUser;
+    // The web client the request came from (after trusted proxies), set by
+    // the host's front; "" for the host's own messages. While the message is
+    // delivered, System::currentClientAddress() names it on that thread.
+    std::string clientAddress;
 
     // Creates the section, empty, on first use.
     VariantRow& operator[](const std::string& section) { return m_sections[section]; }

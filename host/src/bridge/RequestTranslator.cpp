@@ -28,6 +28,9 @@ boost::shared_ptr<Data::Message> RequestTranslator::build(
     // header can raise the location or the role.
     msg->setAuthKey(Data::AuthKey(Data::AuthKey::SOURCE_WEB, identity.role,
                                   Data::AuthKey::LOCATION_REMOTE, identity.user));
+    // Travels with the message to whichever thread handles it, so that what
+    // the plug-in counts (its attempts tracker) is this client's alone.
+    msg->clientAddress = request.clientAddress().host().toString();
 
     Data::VariantRow& req = (*msg)[HTTP::MS_HTTP_REQ];
     req[HTTP::S_HTTP_REQ_REQUEST] = parts.query;

@@ -1,7 +1,8 @@
 // Turns an HTTP request below /app/<plugin>/ into the message the plug-in
 // receives: operation, authentication levels (source web front, location 0,
-// role from the request's identity), the "HTTPRequest" fields, a fresh
-// token and the raw body. Stateless, thread-safe.
+// role from the request's identity), the client's address, the
+// "HTTPRequest" fields, a fresh token and the raw body. Stateless,
+// thread-safe.
 #pragma once
 
 #include <Poco/Net/HTTPServerRequest.h>
