@@ -1,5 +1,13 @@
-// The host's guest users, stored in the loaded profile.
+// The host's guest users, stored in the loaded profile: names, hashes of
+// today's and of older rounds, verified passwords remembered until a change.
+#include <Poco/DigestEngine.h>
+#include <Poco/HMACEngine.h>
+#include <Poco/PBKDF2Engine.h>
+#include <Poco/SHA2Engine.h>
 #include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
 
 #include "StoreTestSupport.h"
 #include "orvane/GuestUserManager.h"
@@ -7,6 +15,20 @@
 using Orvane::API::GuestUserManager;
 
 namespace {
+
+// How rows were hashed before the rounds were raised: Poco's PBKDF2 engine,
+// 20,000 rounds, the salt's hex text as the salt.
+class SHA256Engine : public Poco::SHA2Engine {
+public:
+    enum { BLOCK_SIZE = 64, DIGEST_SIZE = 32 };
+    SHA256Engine() : Poco::SHA2Engine(Poco::SHA2Engine::SHA_256) {}
+};
+
+std::string olderHash(const std::string& password, const std::string& salt) {
+    Poco::PBKDF2Engine<Poco::HMACEngine<SHA256Engine>> hasher(salt, 20000, 32);
+    hasher.update(password);
+    return Poco::DigestEngine::digestToHex(hasher.digest());
+}
 
 class StoreGuestUsersTest : public StoreTest::ProfileTest {
 protected:
@@ -40,6 +62,73 @@ TEST_F(StoreGuestUsersTest, PasswordsAreSaltedHashesNeverClearText) {
     EXPECT_NE(rows[0][0], rows[1][0]) << "each user has a salt of their own";
     EXPECT_NE(rows[0][1], rows[1][1]) << "equal passwords must not give equal hashes";
     EXPECT_EQ(64u, rows[0][1].size()) << "SHA-256 sized key, hex";
+    EXPECT_EQ("600000", StoreTest::querySql(dbPath(), "SELECT ITERATIONS FROM GUESTUSER;")[0][0]);
+}
+
+TEST_F(StoreGuestUsersTest, OlderHashesStillSignInAndAreMadeAgain) {
+    ASSERT_GT(GuestUserManager::addGuestUser("alice", "made today"), 0);
+    const std::string salt = "0123456789abcdef0123456789abcdef";
+    StoreTest::runSql(
+        dbPath(), "INSERT INTO GUESTUSER (NAME, SALT, HASH, ITERATIONS) VALUES ('olga', '" + salt +
+                      "', '" + olderHash("old secret", salt) + "', 20000);");
+    EXPECT_EQ(-1, GuestUserManager::getGuestUserID("olga", "old secreT"));
+    const auto before =
+        StoreTest::querySql(dbPath(), "SELECT HASH, ITERATIONS FROM GUESTUSER WHERE NAME='olga';");
+    ASSERT_EQ("20000", before[0][1]) << "a wrong password changes nothing";
+
+    const int olga = GuestUserManager::getGuestUserID("olga", "old secret");
+    ASSERT_GT(olga, 0);
+    const auto after =
+        StoreTest::querySql(dbPath(), "SELECT HASH, ITERATIONS FROM GUESTUSER WHERE NAME='olga';");
+    EXPECT_EQ("600000", after[0][1]);
+    EXPECT_NE(before[0][0], after[0][0]);
+    GuestUserManager::setGuestUserPassword("alice", "forgets what was verified");
+    EXPECT_EQ(olga, GuestUserManager::getGuestUserID("olga", "old secret"));
+    EXPECT_EQ(-1, GuestUserManager::getGuestUserID("olga", "old secreT"));
+}
+
+TEST_F(StoreGuestUsersTest, AVerifiedPasswordCostsOneHashUntilItChanges) {
+    const int ann = GuestUserManager::addGuestUser("ann", "thumbnails galore");
+    ASSERT_GT(ann, 0);
+    const auto hashes = [] { return GuestUserManager::passwordHashesComputed(); };
+    const auto start = hashes();
+    // A page and its thumbnails: many requests at once with the same Basic
+    // credentials.
+    std::vector<std::thread> requests;
+    std::vector<int> ids(64, 0);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        requests.emplace_back(
+            [&ids, i] { ids[i] = GuestUserManager::getGuestUserID("ann", "thumbnails galore"); });
+    }
+    for (auto& t : requests)
+        t.join();
+    EXPECT_EQ(std::vector<int>(ids.size(), ann), ids);
+    EXPECT_EQ(start + 1, hashes());
+
+    // Wrong passwords and unknown names are never remembered, and cost a
+    // hash each alike.
+    EXPECT_EQ(-1, GuestUserManager::getGuestUserID("ann", "thumbnails"));
+    EXPECT_EQ(-1, GuestUserManager::getGuestUserID("ann", "thumbnails"));
+    EXPECT_EQ(-1, GuestUserManager::getGuestUserID("nobody", "thumbnails galore"));
+    EXPECT_EQ(start + 4, hashes());
+
+    ASSERT_TRUE(GuestUserManager::setGuestUserPassword("ann", "a new password"));
+    EXPECT_EQ(-1, GuestUserManager::getGuestUserID("ann", "thumbnails galore"));
+    EXPECT_EQ(ann, GuestUserManager::getGuestUserID("ann", "a new password"));
+    EXPECT_EQ(ann, GuestUserManager::getGuestUserID("ann", "a new password"));
+    EXPECT_EQ(start + 7, hashes());
+    ASSERT_TRUE(GuestUserManager::removeGuestUser("ann"));
+    EXPECT_EQ(-1, GuestUserManager::getGuestUserID("ann", "a new password"));
+}
+
+TEST(GuestPasswordRule, TenCharactersNotBytes) {
+    EXPECT_FALSE(GuestUserManager::isLongEnough("123456789"));
+    EXPECT_TRUE(GuestUserManager::isLongEnough("1234567890"));
+    // Nine letters of two bytes each are still nine characters.
+    EXPECT_FALSE(
+        GuestUserManager::isLongEnough("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+                                       "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"));
+    EXPECT_NE(std::string::npos, GuestUserManager::passwordRule().find("10 characters"));
 }
 
 TEST_F(StoreGuestUsersTest, NamesAreUniqueAndChecked) {

@@ -1,9 +1,14 @@
 // The host's guest users, kept in the profile's guestusers.db with salted
-// PBKDF2-SHA256 passwords. Two views of the same store: the static API used by
+// PBKDF2-SHA256 passwords (600,000 rounds; older rows are re-hashed at their
+// next correct sign-in). A correct name and password are remembered for ten
+// minutes (as an HMAC under a key of this process), and forgotten at any
+// change to the users. Two views of the same store: the static API used by
 // everyone, and a store object a plug-in may own. Both are thread-safe.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +21,8 @@ class GuestUserManager {
 public:
     typedef std::vector<boost::shared_ptr<Data::GuestUser>> GuestUserList;
 
-    // -1 when no such user exists (or, with a password, when it is wrong).
+    // -1 when no such user exists (or, with a password, when it is wrong;
+    // an unknown name takes as long as a wrong password).
     static int getGuestUserID(const std::string& name);
     static int getGuestUserID(const std::string& name, const std::string& password);
     // Null when no such user exists. The password field is left empty.
@@ -29,6 +35,17 @@ public:
     static int addGuestUser(const std::string& name, const std::string& password);
     static bool removeGuestUser(const std::string& name);
     static bool setGuestUserPassword(const std::string& name, const std::string& password);
+
+    // What the owner's tools ask of a new password: at least this many
+    // characters (not bytes). The store itself takes any non-empty one, so
+    // that the passwords of older installations can still be carried over.
+    static const std::size_t MIN_PASSWORD_CHARACTERS = 10;
+    static bool isLongEnough(const std::string& password);
+    // The rule as the owner is told it.
+    static std::string passwordRule();
+
+    // Password hashes computed by this process, for statistics.
+    static std::uint64_t passwordHashesComputed();
 };
 
 }  // namespace API

@@ -86,6 +86,8 @@ int GuestCommand::run(const HostOptions& options) {
         const std::string secret = password(options, name);
         if (secret.empty())
             return fail("a guest needs a password that is not empty");
+        if (sub == "passwd" && !GuestUserManager::isLongEnough(secret))
+            return fail(GuestUserManager::passwordRule());
         if (sub == "add") {
             int id = GuestUserManager::addGuestUser(name, secret);
             if (id < 0)

@@ -34,6 +34,8 @@ std::string chosenPassword(const Poco::Net::HTMLForm& form, bool& generated) {
     generated = typed.empty();
     if (typed.size() > kMaxPassword)
         throw OwnerError(400, "The password is too long.");
+    if (!generated && !GuestUserManager::isLongEnough(typed))
+        throw OwnerError(400, GuestUserManager::passwordRule());
     return generated ? OwnerGuests::generatePassword() : typed;
 }
 

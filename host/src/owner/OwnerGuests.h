@@ -1,6 +1,7 @@
 // The host's guest users for the owner console: list, add (with a typed or
-// a generated password), new password, remove. A new password or a removal
-// ends the guest's sign-in sessions. Throws OwnerError; the guest store and
+// a generated password), new password, remove. A typed password needs the
+// store's minimum length. A new password or a removal ends the guest's
+// sign-in sessions. Throws OwnerError; the guest store and
 // the session store are thread-safe, so is this.
 #pragma once
 
