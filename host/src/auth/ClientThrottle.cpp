@@ -17,7 +17,7 @@ int ClientThrottle::blockedFor(const std::string& address) {
     return static_cast<int>(left.count()) + 1;
 }
 
-void ClientThrottle::recordFailure(const std::string& address) {
+bool ClientThrottle::recordFailure(const std::string& address) {
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_entries.size() >= m_maxAddresses && !m_entries.count(address))
@@ -25,10 +25,28 @@ void ClientThrottle::recordFailure(const std::string& address) {
     Entry& entry = m_entries[address];
     forgetOld(entry, now);
     entry.failures.push_back(now);
-    if (static_cast<int>(entry.failures.size()) >= m_maxFailures) {
-        entry.blockedUntil = now + m_block;
-        entry.failures.clear();
-    }
+    if (static_cast<int>(entry.failures.size()) < m_maxFailures)
+        return false;
+    entry.blockedUntil = now + m_block;
+    entry.failures.clear();
+    return true;
+}
+
+void ClientThrottle::block(const std::string& address) {
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_entries.size() >= m_maxAddresses && !m_entries.count(address))
+        prune(now);
+    Entry& entry = m_entries[address];
+    entry.blockedUntil = now + m_block;
+    entry.failures.clear();
+}
+
+void ClientThrottle::forget(const std::string& address) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_entries.find(address);
+    if (it != m_entries.end() && it->second.blockedUntil <= Clock::now())
+        m_entries.erase(it);
 }
 
 void ClientThrottle::forgetOld(Entry& entry, Clock::time_point now) {

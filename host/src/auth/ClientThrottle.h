@@ -1,7 +1,8 @@
 // Counts failures per client address and blocks an address that collects
 // too many within a window: after maxFailures within `window`, the address
 // is blocked for `block`. Used for wrong credentials on share pages (10 in a
-// minute block for 10 minutes). Thread-safe.
+// minute block for 10 minutes) and on the sign-in forms (5 in a minute).
+// Thread-safe.
 #pragma once
 
 #include <chrono>
@@ -22,7 +23,12 @@ public:
 
     // Seconds left on the address's block, 0 when it may go on.
     int blockedFor(const std::string& address);
-    void recordFailure(const std::string& address);
+    // True when this failure starts a block.
+    bool recordFailure(const std::string& address);
+    // Blocks the address at once (a guard on the name it guessed).
+    void block(const std::string& address);
+    // Forgets the address's failures (it signed in).
+    void forget(const std::string& address);
 
 private:
     struct Entry {

@@ -16,10 +16,11 @@ bool acceptsGuest(const Poco::Net::HTMLForm& form, std::string& user) {
 }  // namespace
 
 GuestLogin::GuestLogin(FrontContext& context, Action action)
-    : SignInHandler(context,
-                    {Authenticator::GUEST_COOKIE, "Lax", "/ui/guest/", "guest",
-                     "Wrong name or password.", SessionStore::GUEST, acceptsGuest},
-                    action) {}
+    : SignInHandler(
+          context,
+          {Authenticator::GUEST_COOKIE, "Lax", "/ui/guest/", RefusedCredentials::GUEST_SIGN_IN,
+           "name", "Wrong name or password.", SessionStore::GUEST, acceptsGuest},
+          action) {}
 
 }  // namespace Host
 }  // namespace Orvane

@@ -2,6 +2,9 @@
 
 #include <Poco/RandomStream.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace Orvane {
 namespace Host {
 
@@ -21,6 +24,8 @@ std::string randomId() {
 
 }  // namespace
 
+const std::size_t SessionStore::MAX_PER_GUEST;
+
 SessionStore::SessionStore(std::chrono::seconds lifetime, std::size_t maxSessions)
     : m_lifetime(lifetime), m_maxSessions(maxSessions) {}
 
@@ -32,6 +37,8 @@ std::string SessionStore::create(Kind kind, const std::string& user) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_sessions.size() >= m_maxSessions)
         prune();
+    if (kind == GUEST)
+        makeRoomFor(user);
     std::string id = randomId();
     while (m_sessions.count(id))
         id = randomId();
@@ -70,6 +77,23 @@ void SessionStore::removeUser(Kind kind, const std::string& user) {
             ++it;
         }
     }
+}
+
+// Sessions are made with one lifetime, so the oldest expires first. A
+// guest's sign-ins everywhere cannot fill the store, and a stolen password
+// does not keep more sessions than the guest's own.
+void SessionStore::makeRoomFor(const std::string& guest) {
+    std::vector<std::map<std::string, Session>::iterator> held;
+    for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
+        if (it->second.kind == GUEST && it->second.user == guest)
+            held.push_back(it);
+    }
+    if (held.size() < MAX_PER_GUEST)
+        return;
+    std::sort(held.begin(), held.end(),
+              [](const auto& a, const auto& b) { return a->second.expires < b->second.expires; });
+    for (std::size_t i = 0; i + MAX_PER_GUEST <= held.size(); ++i)
+        m_sessions.erase(held[i]);
 }
 
 void SessionStore::prune() {

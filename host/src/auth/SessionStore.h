@@ -1,5 +1,6 @@
 // Sign-in sessions of the web front: a random 128-bit id per signed-in guest
-// or owner, kept in memory for a limited time. Thread-safe.
+// or owner, kept in memory for a limited time; a guest holds at most
+// MAX_PER_GUEST sessions, the oldest giving way. Thread-safe.
 #pragma once
 
 #include <chrono>
@@ -20,6 +21,8 @@ public:
         std::chrono::steady_clock::time_point expires;
     };
 
+    static const std::size_t MAX_PER_GUEST = 20;
+
     explicit SessionStore(std::chrono::seconds lifetime = std::chrono::hours(12),
                           std::size_t maxSessions = 10000);
 
@@ -34,6 +37,7 @@ public:
 
 private:
     void prune();
+    void makeRoomFor(const std::string& guest);
 
     std::chrono::seconds m_lifetime;
     std::size_t m_maxSessions;

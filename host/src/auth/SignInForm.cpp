@@ -37,12 +37,14 @@ bool SignInForm::read(Poco::Net::HTTPServerRequest& request,
 }
 
 std::string SignInForm::cookie(const std::string& name, const std::string& value,
-                               const std::string& sameSite) {
-    return name + "=" + value + "; Path=/; HttpOnly; SameSite=" + sameSite;
+                               const std::string& sameSite, bool secure) {
+    return name + "=" + value + "; Path=/; HttpOnly; SameSite=" + sameSite +
+           (secure ? "; Secure" : "");
 }
 
-std::string SignInForm::expiredCookie(const std::string& name, const std::string& sameSite) {
-    return name + "=; Path=/; HttpOnly; SameSite=" + sameSite +
+std::string SignInForm::expiredCookie(const std::string& name, const std::string& sameSite,
+                                      bool secure) {
+    return cookie(name, "", sameSite, secure) +
            "; Max-Age=0; Expires=Thu, 01 Jan 1970 00:00:00 GMT";
 }
 

@@ -1,6 +1,5 @@
 #include "auth/SignInHandler.h"
 
-#include <Poco/Logger.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerResponse.h>
 
@@ -30,24 +29,24 @@ void SignInHandler::login(Poco::Net::HTTPServerRequest& request,
                           Poco::Net::HTTPServerResponse& response,
                           const Poco::Net::HTMLForm& form) {
     const std::string address = request.clientAddress().host().toString();
-    if (m_context.signIns.isLocked(address)) {
-        response.set("Retry-After", "600");
+    if (int left = m_context.signIns.blockedFor(address)) {
+        response.set("Retry-After", std::to_string(left));
         SignInForm::refuse(response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
                            "Too many failed sign-ins. Try again in a few minutes.", m_kind.page);
         return;
     }
     std::string user;
     if (!m_kind.accepts(form, user)) {
-        m_context.signIns.addFailure(address);
-        Poco::Logger::get("HttpFront")
-            .notice(std::string("Failed ") + m_kind.who + " sign-in from " + address);
+        const std::string tried = *m_kind.nameField ? form.get(m_kind.nameField, "") : "";
+        RefusedCredentials::record(m_context, m_kind.path, address, tried);
         SignInForm::refuse(response, HTTPResponse::HTTP_FORBIDDEN, m_kind.wrongCredentials,
                            m_kind.page);
         return;
     }
-    m_context.signIns.succeeded(address);
+    m_context.signIns.forget(address);
     const std::string id = m_context.sessions.create(m_kind.session, user);
-    response.add("Set-Cookie", SignInForm::cookie(m_kind.cookie, id, m_kind.sameSite));
+    response.add("Set-Cookie",
+                 SignInForm::cookie(m_kind.cookie, id, m_kind.sameSite, request.secure()));
     SignInForm::redirect(response, form, m_kind.page);
 }
 
@@ -55,7 +54,8 @@ void SignInHandler::logout(Poco::Net::HTTPServerRequest& request,
                            Poco::Net::HTTPServerResponse& response,
                            const Poco::Net::HTMLForm& form) {
     m_context.sessions.remove(Authenticator::cookie(request, m_kind.cookie));
-    response.add("Set-Cookie", SignInForm::expiredCookie(m_kind.cookie, m_kind.sameSite));
+    response.add("Set-Cookie",
+                 SignInForm::expiredCookie(m_kind.cookie, m_kind.sameSite, request.secure()));
     SignInForm::redirect(response, form, m_kind.page);
 }
 

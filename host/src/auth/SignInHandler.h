@@ -1,9 +1,9 @@
 // The flow the host's sign-in forms share: POST .../login trades the form's
 // credentials for a session cookie (HttpOnly, with the form's SameSite
-// policy), POST .../logout ends the session and expires the cookie. Failed
-// sign-ins count per client address and a locked-out address gets 429.
-// GuestLogin and OwnerLogin name what differs in a Kind. One object per
-// request.
+// policy, Secure under TLS), POST .../logout ends the session and expires
+// the cookie. Failed sign-ins are logged and counted by RefusedCredentials;
+// a blocked address gets 429. GuestLogin and OwnerLogin name what differs in
+// a Kind. One object per request.
 #pragma once
 
 #include <Poco/Net/HTMLForm.h>
@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "auth/RefusedCredentials.h"
 #include "front/FrontContext.h"
 
 namespace Orvane {
@@ -26,7 +27,8 @@ public:
         const char* sameSite;
         // Where refusals lead back to, and the redirect without a "next".
         const char* page;
-        const char* who;  // for the log: "guest", "owner"
+        RefusedCredentials::Path path;  // for the log and the counts
+        const char* nameField;          // the form's field naming the user, or ""
         const char* wrongCredentials;
         SessionStore::Kind session;
         // The session's user when the form's credentials are right.

@@ -2,6 +2,7 @@
 
 #include <Poco/Net/HTTPResponse.h>
 
+#include "auth/RefusedCredentials.h"
 #include "bridge/ReplyWriter.h"
 #include "front/HttpErrors.h"
 #include "orvane/Defs.h"
@@ -28,8 +29,10 @@ bool PluginCall::asksCredentials(FrontContext& context, const Data::Message& rep
                                  const Identity& identity, const std::string& address) {
     if (!ReplyWriter::hasRealm(reply))
         return false;
-    if (identity.hasCredentials)
-        context.credentialThrottle.recordFailure(address);
+    if (identity.hasCredentials) {
+        RefusedCredentials::record(context, RefusedCredentials::BASIC, address,
+                                   RefusedCredentials::nameOf(identity.credentials));
+    }
     return true;
 }
 

@@ -25,7 +25,8 @@ public:
     static PendingReplies::Outcome ask(FrontContext& context, const std::string& plugin,
                                        const boost::shared_ptr<Data::Message>& msg);
     // True when the reply asks for credentials; any that the request did
-    // send were wrong, and count against the client's address.
+    // send were wrong: they are logged and count against the client's
+    // address and the name tried (RefusedCredentials).
     static bool asksCredentials(FrontContext& context, const Data::Message& reply,
                                 const Identity& identity, const std::string& address);
     // Answers 429 to a client whose address is blocked for wrong

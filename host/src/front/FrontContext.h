@@ -10,8 +10,8 @@
 
 #include "auth/Authenticator.h"
 #include "auth/ClientThrottle.h"
+#include "auth/GuessedNames.h"
 #include "auth/SessionStore.h"
-#include "auth/SignInLimiter.h"
 #include "bridge/PendingReplies.h"
 #include "net/FrontLimits.h"
 #include "net/TrustedProxies.h"
@@ -23,7 +23,9 @@ struct FrontContext {
     explicit FrontContext(PendingReplies& replies)
         : pending(replies),
           authenticator(sessions),
-          credentialThrottle(10, std::chrono::seconds(60), std::chrono::seconds(600)) {}
+          credentialThrottle(10, std::chrono::seconds(60), std::chrono::seconds(600)),
+          signIns(5, std::chrono::seconds(60), std::chrono::seconds(600)),
+          guessedNames(20, std::chrono::seconds(600), std::chrono::seconds(600)) {}
 
     PendingReplies& pending;
     SessionStore sessions;
@@ -31,7 +33,9 @@ struct FrontContext {
     // Wrong credentials answered 401 on share pages, per client address.
     ClientThrottle credentialThrottle;
     // Failed sign-ins on the host's sign-in forms, per client address.
-    SignInLimiter signIns;
+    ClientThrottle signIns;
+    // Wrong credentials per guest name, from any address.
+    GuessedNames guessedNames;
     std::set<std::string> plugins;  // names served below /app/
     std::chrono::milliseconds replyTimeout{30000};
     std::string wwwDir;

@@ -17,8 +17,8 @@ bool acceptsOwner(const Poco::Net::HTMLForm& form, std::string& user) {
 
 OwnerLogin::OwnerLogin(FrontContext& context, Action action)
     : SignInHandler(context,
-                    {Authenticator::OWNER_COOKIE, "Strict", "/", "owner", "Wrong owner token.",
-                     SessionStore::OWNER, acceptsOwner},
+                    {Authenticator::OWNER_COOKIE, "Strict", "/", RefusedCredentials::OWNER_SIGN_IN,
+                     "", "Wrong owner token.", SessionStore::OWNER, acceptsOwner},
                     action) {}
 
 }  // namespace Host

@@ -1,8 +1,8 @@
 // POST /ui/owner/login (field "token", optional "next") and
 // POST /ui/owner/logout: trades the owner token for the session cookie
 // `orvane_owner` (HttpOnly, SameSite=Strict, so that a link from another
-// site never carries it). Failures count per client address like guest
-// sign-ins. One object per request.
+// site never carries it; Secure under TLS). Failures are logged and count
+// per client address like guest sign-ins. One object per request.
 #pragma once
 
 #include "auth/SignInHandler.h"
