@@ -109,7 +109,7 @@ TEST_F(OwnerApi, EveryEndpointRefusesWithoutTheOwner) {
                                  {{"Cookie", "orvane_owner=" + host->token}});
         EXPECT_EQ(401, forged.status) << "the token is no session id: " << endpoint;
     }
-    Answer add = http.post("/ui/owner/api/guests/add", "name=intruder&password=x");
+    Answer add = http.post("/ui/owner/api/guests/add", "name=intruder&password=long+enough+1");
     EXPECT_EQ(401, add.status);
     EXPECT_EQ(std::string::npos, ownerGet("/ui/owner/api/guests").body.find("intruder"));
 }
@@ -129,6 +129,23 @@ TEST_F(OwnerApi, TokenOrSessionCookieLetTheOwnerIn) {
     EXPECT_EQ(200, http.get("/ui/owner/api/session", cookie).status);
     EXPECT_EQ(200, http.get("/ui/owner/api/guests", cookie).status);
 
+    // Below /app/ too, the cookie counts only on requests of the owner's own
+    // pages; the token, which no browser sends by itself, counts from anywhere.
+    const std::string shares = "/app/dapplinepro/getshares";
+    EXPECT_NE(std::string::npos, http.get(shares, cookie).body.find("<share>"));
+    auto crossSite = cookie;
+    crossSite["Sec-Fetch-Site"] = "cross-site";
+    Answer refused = http.get(shares, crossSite);
+    EXPECT_EQ(403, refused.status);
+    EXPECT_EQ(std::string::npos, refused.body.find("<share>"));
+    auto foreign = cookie;
+    foreign["Origin"] = "http://evil.example";
+    EXPECT_EQ(403,
+              http.post("/app/dapplinepro/quickshare", "sharelocation=%2Ftmp", foreign).status);
+    auto tokenFromAfar = host->ownerHeaders();
+    tokenFromAfar["Sec-Fetch-Site"] = "cross-site";
+    EXPECT_NE(std::string::npos, http.get(shares, tokenFromAfar).body.find("<share>"));
+
     EXPECT_EQ(303, http.post("/ui/owner/logout", "", cookie).status);
     EXPECT_EQ(401, http.get("/ui/owner/api/session", cookie).status);
 }
@@ -145,7 +162,7 @@ TEST_F(OwnerApi, RequestsFromOtherSitesAreRefusedEvenWithTheToken) {
     EXPECT_EQ(403, http.get("/ui/owner/api/guests", with("Origin", "null")).status);
     EXPECT_EQ(403, http.get("/ui/owner/api/guests", with("Sec-Fetch-Site", "cross-site")).status);
     EXPECT_EQ(403, http.get("/ui/owner/api/guests", with("Sec-Fetch-Site", "same-site")).status);
-    Answer posted = http.post("/ui/owner/api/guests/add", "name=csrf&password=pw",
+    Answer posted = http.post("/ui/owner/api/guests/add", "name=csrf&password=long+enough+1",
                               with("Origin", "http://127.0.0.1:1"));
     EXPECT_EQ(403, posted.status);
     EXPECT_EQ(std::string::npos, ownerGet("/ui/owner/api/guests").body.find("\"csrf\""));
@@ -156,7 +173,7 @@ TEST_F(OwnerApi, RequestsFromOtherSitesAreRefusedEvenWithTheToken) {
 }
 
 TEST_F(OwnerApi, StateChangesNeedAPostAndUnknownEndpointsAre404) {
-    Answer viaGet = ownerGet("/ui/owner/api/guests/add?name=sneaky&password=pw");
+    Answer viaGet = ownerGet("/ui/owner/api/guests/add?name=sneaky&password=long+enough+1");
     EXPECT_EQ(405, viaGet.status);
     EXPECT_EQ("POST", viaGet.header("allow"));
     EXPECT_EQ(std::string::npos, ownerGet("/ui/owner/api/guests").body.find("sneaky"));
@@ -239,7 +256,8 @@ TEST_F(OwnerApi, FolderSizeCountsVisibleFilesBelowTheFolder) {
 
 TEST_F(OwnerApi, GuestLifecycleFromAddToRemoval) {
     HttpClient http = host->client();
-    Answer added = ownerPost("/ui/owner/api/guests/add", "name=Ann+Lee&password=first%20pw");
+    EXPECT_EQ(400, ownerPost("/ui/owner/api/guests/add", "name=Ann+Lee&password=123456789").status);
+    Answer added = ownerPost("/ui/owner/api/guests/add", "name=Ann+Lee&password=first%20pw%20ever");
     ASSERT_EQ(200, added.status) << added.body;
     EXPECT_NE(std::string::npos, added.body.find("\"password\":null"));
     const std::string id = added.body.substr(added.body.find("\"id\":") + 5);
@@ -247,29 +265,34 @@ TEST_F(OwnerApi, GuestLifecycleFromAddToRemoval) {
     ASSERT_GT(guestId, 0);
     EXPECT_NE(std::string::npos,
               ownerGet("/ui/owner/api/guests").body.find("\"name\":\"Ann Lee\""));
-    EXPECT_EQ(409, ownerPost("/ui/owner/api/guests/add", "name=Ann+Lee&password=x").status);
-    EXPECT_EQ(400, ownerPost("/ui/owner/api/guests/add", "name=a%3Ab&password=x").status);
-    EXPECT_EQ(400, ownerPost("/ui/owner/api/guests/add", "name=&password=x").status);
-    ASSERT_EQ(200,
-              ownerPost("/ui/owner/api/guests/add", "name=O%22Neil+%3C%2Fb%3E&password=x").status);
+    const std::string good = "&password=long+enough+1";
+    EXPECT_EQ(409, ownerPost("/ui/owner/api/guests/add", "name=Ann+Lee" + good).status);
+    EXPECT_EQ(400, ownerPost("/ui/owner/api/guests/add", "name=a%3Ab" + good).status);
+    EXPECT_EQ(400, ownerPost("/ui/owner/api/guests/add", "name=" + good).status);
+    ASSERT_EQ(200, ownerPost("/ui/owner/api/guests/add", "name=O%22Neil+%3C%2Fb%3E" + good).status);
     EXPECT_NE(std::string::npos,
               ownerGet("/ui/owner/api/guests").body.find("\"name\":\"O\\\"Neil <\\/b>\""));
 
     const std::string page = host->makePrivateShare(guestId);
-    EXPECT_EQ(200, http.get(page, {{"Authorization", basic("Ann Lee", "first pw")}}).status);
-    Answer session = http.post("/ui/guest/login", "name=Ann+Lee&password=first+pw");
+    EXPECT_EQ(200, http.get(page, {{"Authorization", basic("Ann Lee", "first pw ever")}}).status);
+    Answer session = http.post("/ui/guest/login", "name=Ann+Lee&password=first+pw+ever");
     const std::string guestCookie = "orvane_guest=" + cookieFrom(session, "orvane_guest");
     ASSERT_EQ(200, http.get(page, {{"Cookie", guestCookie}}).status);
 
+    // A short one is refused with the rule, and changes nothing.
+    Answer tooShort = ownerPost("/ui/owner/api/guests/password", "name=Ann+Lee&password=short");
+    EXPECT_EQ(400, tooShort.status);
+    EXPECT_NE(std::string::npos, tooShort.body.find("at least 10 characters")) << tooShort.body;
+    EXPECT_EQ(200, http.get(page, {{"Authorization", basic("Ann Lee", "first pw ever")}}).status);
     // A generated password replaces the old one and ends the sign-in.
     Answer changed = ownerPost("/ui/owner/api/guests/password", "name=Ann+Lee&password=");
     ASSERT_EQ(200, changed.status) << changed.body;
     const std::string generated = jsonText(changed.body, "password");
     EXPECT_EQ(12u, generated.size());
-    EXPECT_EQ(401, http.get(page, {{"Authorization", basic("Ann Lee", "first pw")}}).status);
+    EXPECT_EQ(401, http.get(page, {{"Authorization", basic("Ann Lee", "first pw ever")}}).status);
     EXPECT_EQ(200, http.get(page, {{"Authorization", basic("Ann Lee", generated)}}).status);
     EXPECT_NE(200, http.get(page, {{"Cookie", guestCookie}}).status);
-    EXPECT_EQ(404, ownerPost("/ui/owner/api/guests/password", "name=nobody&password=x").status);
+    EXPECT_EQ(404, ownerPost("/ui/owner/api/guests/password", "name=nobody" + good).status);
 
     Answer removed = ownerPost("/ui/owner/api/guests/remove", "name=Ann+Lee");
     EXPECT_EQ(200, removed.status);

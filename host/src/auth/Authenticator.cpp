@@ -9,6 +9,7 @@
 #include "orvane/AuthKey.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/ProfileManager.h"
+#include "owner/OwnerApi.h"
 
 namespace Orvane {
 namespace Host {
@@ -41,7 +42,13 @@ Identity Authenticator::identify(const Poco::Net::HTTPServerRequest& request) co
     if (bearerToken(request, token) && API::ProfileManager::checkOwnerToken(token)) {
         identity.role = Data::AuthKey::ROLE_OWNER;
     } else if (m_sessions.find(cookie(request, OWNER_COOKIE), SessionStore::OWNER, session)) {
-        identity.role = Data::AuthKey::ROLE_OWNER;
+        // A browser sends the cookie wherever the request was started; only
+        // the owner's own pages may use it.
+        if (OwnerApi::isCrossSite(request)) {
+            identity.crossSiteOwner = true;
+        } else {
+            identity.role = Data::AuthKey::ROLE_OWNER;
+        }
     } else if (m_sessions.find(cookie(request, GUEST_COOKIE), SessionStore::GUEST, session) &&
                API::GuestUserManager::getGuestUserID(session.user) != -1) {
         identity.role = Data::AuthKey::ROLE_GUEST;

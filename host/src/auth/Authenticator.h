@@ -1,8 +1,9 @@
 // Tells who an HTTP request speaks for: the owner (a valid owner token as
-// "Authorization: Bearer" or an owner session cookie), a signed-in guest
-// (guest session cookie of a guest who still exists) or nobody, and which
-// Basic credentials it carries. Only ever derived from the request's own
-// headers; stateless apart from the session store. Thread-safe.
+// "Authorization: Bearer", or an owner session cookie on a request that is
+// not cross-site), a signed-in guest (guest session cookie of a guest who
+// still exists) or nobody, and which Basic credentials it carries. Only ever
+// derived from the request's own headers; stateless apart from the session
+// store. Thread-safe.
 #pragma once
 
 #include <Poco/Net/HTTPServerRequest.h>
@@ -19,6 +20,9 @@ struct Identity {
     std::string user;
     bool hasCredentials = false;
     std::string credentials;  // user:password from "Authorization: Basic"
+    // A valid owner cookie came with a request from another site, so it
+    // does not count (the role stays anonymous); the caller may refuse.
+    bool crossSiteOwner = false;
 };
 
 class Authenticator {

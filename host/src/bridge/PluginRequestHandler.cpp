@@ -64,6 +64,11 @@ bool PluginRequestHandler::admit(Poco::Net::HTTPServerRequest& request,
 void PluginRequestHandler::forward(Poco::Net::HTTPServerRequest& request,
                                    Poco::Net::HTTPServerResponse& response) {
     const Identity identity = m_context.authenticator.identify(request);
+    if (identity.crossSiteOwner) {
+        HttpErrors::send(response, HTTPResponse::HTTP_FORBIDDEN,
+                         "The owner's session is not used on requests from other sites.");
+        return;
+    }
     auto msg = RequestTranslator::build(request, m_parts, identity);
     PendingReplies::Outcome outcome = PluginCall::ask(m_context, m_parts.plugin, msg);
     if (outcome.hostStatus != 0) {
