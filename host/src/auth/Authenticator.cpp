@@ -9,7 +9,6 @@
 #include "orvane/AuthKey.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/ProfileManager.h"
-#include "owner/OwnerApi.h"
 
 namespace Orvane {
 namespace Host {
@@ -44,7 +43,7 @@ Identity Authenticator::identify(const Poco::Net::HTTPServerRequest& request) co
     } else if (m_sessions.find(cookie(request, OWNER_COOKIE), SessionStore::OWNER, session)) {
         // A browser sends the cookie wherever the request was started; only
         // the owner's own pages may use it.
-        if (OwnerApi::isCrossSite(request)) {
+        if (isCrossSite(request)) {
             identity.crossSiteOwner = true;
         } else {
             identity.role = Data::AuthKey::ROLE_OWNER;
@@ -87,6 +86,17 @@ bool Authenticator::basicCredentials(const Poco::Net::HTTPServerRequest& request
 
 bool Authenticator::bearerToken(const Poco::Net::HTTPServerRequest& request, std::string& token) {
     return authorization(request, "Bearer", token);
+}
+
+bool Authenticator::isCrossSite(const Poco::Net::HTTPServerRequest& request) {
+    const std::string site = Poco::toLower(request.get("Sec-Fetch-Site", ""));
+    if (!site.empty() && site != "same-origin" && site != "none")
+        return true;
+    if (!request.has("Origin"))
+        return false;
+    const std::string origin = Poco::toLower(Poco::trim(request.get("Origin")));
+    const std::string host = Poco::toLower(request.getHost());
+    return host.empty() || (origin != "http://" + host && origin != "https://" + host);
 }
 
 }  // namespace Host

@@ -39,6 +39,8 @@ public:
     static bool basicCredentials(const Poco::Net::HTTPServerRequest& request,
                                  std::string& credentials);
     static bool bearerToken(const Poco::Net::HTTPServerRequest& request, std::string& token);
+    // True when the browser says the request comes from another site.
+    static bool isCrossSite(const Poco::Net::HTTPServerRequest& request);
 
 private:
     SessionStore& m_sessions;

@@ -5,6 +5,7 @@
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/String.h>
 
+#include "auth/Authenticator.h"
 #include "http/RequestBody.h"
 #include "http/ResponseBody.h"
 #include "orvane/AuthKey.h"
@@ -26,23 +27,12 @@ const std::size_t kMaxForm = 64 * 1024;
 OwnerApi::OwnerApi(FrontContext& context, const std::string& endpoint)
     : m_context(context), m_endpoint(endpoint) {}
 
-bool OwnerApi::isCrossSite(const Poco::Net::HTTPServerRequest& request) {
-    const std::string site = Poco::toLower(request.get("Sec-Fetch-Site", ""));
-    if (!site.empty() && site != "same-origin" && site != "none")
-        return true;
-    if (!request.has("Origin"))
-        return false;
-    const std::string origin = Poco::toLower(Poco::trim(request.get("Origin")));
-    const std::string host = Poco::toLower(request.getHost());
-    return host.empty() || (origin != "http://" + host && origin != "https://" + host);
-}
-
 void OwnerApi::handleRequest(Poco::Net::HTTPServerRequest& request,
                              Poco::Net::HTTPServerResponse& response) {
     int status = 200;
     std::string json;
     try {
-        if (isCrossSite(request))
+        if (Authenticator::isCrossSite(request))
             throw OwnerError(403, "The owner console only answers its own pages.");
         if (m_context.authenticator.identify(request).role != Data::AuthKey::ROLE_OWNER) {
             throw OwnerError(401, "Sign in with the owner token.");

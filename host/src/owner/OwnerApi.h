@@ -41,9 +41,6 @@ public:
     void handleRequest(Poco::Net::HTTPServerRequest& request,
                        Poco::Net::HTTPServerResponse& response) override;
 
-    // True when the browser says the request comes from another site.
-    static bool isCrossSite(const Poco::Net::HTTPServerRequest& request);
-
 private:
     typedef std::string (OwnerApi::*Handler)(const Poco::Net::HTMLForm& form);
     struct Route {
