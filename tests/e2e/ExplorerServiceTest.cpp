@@ -295,6 +295,11 @@ TEST_F(ExplorerService, FileExistsNeedsReadOnly) {
     EXPECT_TRUE(succeeded(yes, "fileexists")) << yes.status << yes.body;
     Answer no = op("fileexists", "file=" + enc(enc(box + "/missing.txt")), readerSession);
     EXPECT_TRUE(declined(no, "fileexists")) << no.body;
+    writeNew(box + "/.git/config", "secret");
+    for (const char* hidden : {"/.git", "/.git/config"}) {
+        Answer probe = op("fileexists", "file=" + enc(enc(box + hidden)), readerSession);
+        EXPECT_TRUE(refused(probe)) << hidden << " " << probe.body;
+    }
 }
 
 TEST_F(ExplorerService, RefusedOperationsChangeNothing) {

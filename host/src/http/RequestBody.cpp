@@ -1,5 +1,7 @@
 #include "http/RequestBody.h"
 
+#include <Poco/Net/NetException.h>
+
 namespace Orvane {
 namespace Host {
 
@@ -42,6 +44,10 @@ std::string RequestBody::read(Poco::Net::HTTPServerRequest& request, std::size_t
             throw BodyTooLarge();
         body.append(buffer, static_cast<std::size_t>(n));
     }
+    // A body cut short (the client left, or broke the chunked framing) is no
+    // form: what arrived must not be taken for the whole.
+    if (in.bad())
+        throw Poco::Net::ConnectionResetException("the request body ended early");
     return body;
 }
 

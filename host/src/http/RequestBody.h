@@ -20,7 +20,8 @@ class RequestBody {
 public:
     static const std::size_t kMaxBytes = 1024 * 1024;
 
-    // Throws BodyTooLarge for a body above `limit`, announced or read.
+    // Throws BodyTooLarge for a body above `limit`, announced or read, and
+    // Poco::Net::ConnectionResetException for one that ended early.
     static std::string read(Poco::Net::HTTPServerRequest& request, std::size_t limit = kMaxBytes);
     // Reads and drops what is left of the body, at most `limit` bytes, so
     // that the client sees the answer instead of a reset connection. True

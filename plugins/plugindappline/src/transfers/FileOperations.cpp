@@ -174,7 +174,11 @@ void DapplinePlugin::onFileExists(const void*, MessagePtr& msg) {
     Poco::Net::HTMLForm form;
     loadBodyForm(msg, form);
     const std::string file = uriDecoded(form.get("file"));
-    markForExplorer(msg, grants(*this, msg, file, false));
+    // The explorer never lists hidden entries, so it must not confirm them
+    // either: a reader could otherwise probe for ".env" or ".git".
+    const Grant grant = grantOf(*this, msg, file, false);
+    markForExplorer(msg, grant.allowed &&
+                             !Util::isHiddenBelow(Util::convertPathToNative(file), grant.location));
     post(msg);
 }
 
