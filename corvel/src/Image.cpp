@@ -7,9 +7,12 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "orvane/Exception.h"
 
@@ -56,6 +59,13 @@ void startVips() {
         // Cached load operations would keep files open and could hand out a
         // stale picture after the file changed; every scaling reads afresh.
         vips_cache_set_max(0);
+        // Pictures come from visitors: the loaders libvips itself does not
+        // consider fit for hostile files (ImageMagick, FITS, Matlab...) stay off.
+#if VIPS_MAJOR_VERSION > 8 || (VIPS_MAJOR_VERSION == 8 && VIPS_MINOR_VERSION >= 13)
+        vips_block_untrusted_set(TRUE);
+#else
+#error "libvips 8.13 or later is needed to block its untrusted loaders"
+#endif
         g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK), logVipsMessage,
                           nullptr);
         if (std::getenv("VIPS_CONCURRENCY") == nullptr) {
@@ -110,8 +120,53 @@ struct Size {
     int height;
 };
 
-// The picture's size as shown, from its header alone; refuses pictures too
-// large to decode safely.
+// The picture's size as shown (upright).
+Size shownSize(VipsImage* image) {
+    Size size{vips_image_get_width(image), vips_image_get_height(image)};
+    if (vips_image_get_orientation_swap(image))
+        std::swap(size.width, size.height);
+    return size;
+}
+
+// Refuses pictures too large to decode safely; scale is the shrink the
+// loader applied to each side.
+void checkPixels(VipsImage* image, int scale, const std::string& path) {
+    const long long pixels = static_cast<long long>(vips_image_get_width(image)) * scale *
+                             vips_image_get_height(image) * scale;
+    if (pixels > Image::MAX_PIXELS) {
+        throw Orvane::Exception("The picture " + path + " has more than 100 megapixels (" +
+                                std::to_string(pixels) + " pixels)");
+    }
+}
+
+// The loader's type name ("VipsForeignLoadJpegSource") begins with one of
+// these for each content type.
+const std::pair<const char*, const char*> kLoaderOfType[] = {
+    {"image/jpeg", "VipsForeignLoadJpeg"}, {"image/png", "VipsForeignLoadPng"},
+    {"image/gif", "VipsForeignLoadNsgif"}, {"image/gif", "VipsForeignLoadGif"},
+    {"image/webp", "VipsForeignLoadWebp"}, {"image/tiff", "VipsForeignLoadTiff"},
+    {"image/heif", "VipsForeignLoadHeif"}};
+
+// The loader the content calls for; refused unless one of the allowed types
+// (an empty list allows all).
+std::string loaderFor(VipsSource* source, const std::vector<std::string>& allowed,
+                      const std::string& path) {
+    const char* found = vips_foreign_find_load_source(source);
+    if (!found)
+        throw Orvane::Exception(vipsError("Cannot read the picture", path));
+    const std::string loader = found;
+    if (allowed.empty())
+        return loader;
+    for (const auto& entry : kLoaderOfType) {
+        if (loader.compare(0, std::strlen(entry.second), entry.second) == 0 &&
+            std::find(allowed.begin(), allowed.end(), entry.first) != allowed.end())
+            return loader;
+    }
+    throw Orvane::Exception("The picture " + path + " is of a type that is not shown (" + loader +
+                            ")");
+}
+
+// The picture's size as shown, from its header alone.
 Size readHeader(const std::string& path) {
     Ref<VipsSource> source;
     openSource(path, source);
@@ -119,16 +174,57 @@ Size readHeader(const std::string& path) {
         vips_image_new_from_source(source.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr));
     if (!header.get())
         throw Orvane::Exception(vipsError("Cannot read the picture", path));
-    const long long pixels = static_cast<long long>(vips_image_get_width(header.get())) *
-                             vips_image_get_height(header.get());
-    if (pixels > Image::MAX_PIXELS) {
-        throw Orvane::Exception("The picture " + path + " has more than 100 megapixels (" +
-                                std::to_string(pixels) + " pixels)");
+    checkPixels(header.get(), 1, path);
+    return shownSize(header.get());
+}
+
+// The size the whole picture takes fitted inside the box; at most its own.
+Size fittedSize(VipsImage* image, int width, int height) {
+    const Size shown = shownSize(image);
+    const double scale = std::min({1.0, static_cast<double>(width) / shown.width,
+                                   static_cast<double>(height) / shown.height});
+    return Size{std::max(1, static_cast<int>(std::lrint(shown.width * scale))),
+                std::max(1, static_cast<int>(std::lrint(shown.height * scale)))};
+}
+
+// How much a JPEG may shrink while it is decoded (1, 2, 4 or 8) and still
+// hold every pixel the box needs.
+int jpegShrink(VipsImage* image, int width, int height) {
+    const Size shown = shownSize(image);
+    const double factor = std::max(static_cast<double>(shown.width) / width,
+                                   static_cast<double>(shown.height) / height);
+    for (int shrink : {8, 4, 2}) {
+        if (factor >= shrink)
+            return shrink;
     }
-    Size size{vips_image_get_width(header.get()), vips_image_get_height(header.get())};
-    if (vips_image_get_orientation_swap(header.get()))
-        std::swap(size.width, size.height);
-    return size;
+    return 1;
+}
+
+// The image to decode: the one already open, or for a JPEG the same file
+// decoded at a fraction of its size (the fraction is returned). The smaller
+// one must match the first one's size, or the file changed in between; its
+// own size is checked too.
+int openForDecode(VipsSource* source, const std::string& loader, Ref<VipsImage>& image, int width,
+                  int height, const std::string& path) {
+    const std::string jpeg = "VipsForeignLoadJpeg";
+    const int shrink =
+        loader.compare(0, jpeg.size(), jpeg) == 0 ? jpegShrink(image.get(), width, height) : 1;
+    if (shrink == 1)
+        return 1;
+    Ref<VipsImage> smaller(vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL,
+                                                      "shrink", shrink, nullptr));
+    if (!smaller.get())
+        throw Orvane::Exception(vipsError("Cannot read the picture", path));
+    // The loader rounds a side's fraction either way.
+    auto matches = [shrink](int full, int part) {
+        return std::llabs(static_cast<long long>(part) * shrink - full) < shrink;
+    };
+    if (!matches(vips_image_get_width(image.get()), vips_image_get_width(smaller.get())) ||
+        !matches(vips_image_get_height(image.get()), vips_image_get_height(smaller.get())))
+        throw Orvane::Exception("The picture " + path + " changed while it was read");
+    checkPixels(smaller.get(), shrink, path);
+    *image.out() = smaller.release();
+    return shrink;
 }
 
 // JPEG has no transparency: lay it on white, as a page would show it.
@@ -158,25 +254,40 @@ struct Image::Impl {
     Ref<VipsImage> scaled;
     bool haveHeader = false;
     Size header{0, 0};
+    std::vector<std::string> allowedTypes;
 };
 
 Image::Image(const std::string& path, int flag) : m_path(path), m_flag(flag), m_impl(new Impl()) {}
 
 Image::~Image() = default;
 
+void Image::setAllowedTypes(const std::vector<std::string>& contentTypes) {
+    m_impl->allowedTypes = contentTypes;
+}
+
 bool Image::resizeImage(int width, int height) {
     checkBox(width, height);
-    readHeader(m_path);
     Ref<VipsSource> source;
     openSource(m_path, source);
-    Ref<VipsImage> image;
-    if (vips_thumbnail_source(source.get(), image.out(), width, "height", height, "size",
-                              VIPS_SIZE_DOWN, nullptr) != 0) {
+    const std::string loader = loaderFor(source.get(), m_impl->allowedTypes, m_path);
+    Ref<VipsImage> image(
+        vips_image_new_from_source(source.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr));
+    if (!image.get())
+        throw Orvane::Exception(vipsError("Cannot read the picture", m_path));
+    checkPixels(image.get(), 1, m_path);
+    // A picture shrunk while it loads has lost the fraction of a pixel its
+    // sides had: it is scaled to the size the whole one would have had.
+    const Size fitted = fittedSize(image.get(), width, height);
+    const bool shrunk = openForDecode(source.get(), loader, image, width, height, m_path) > 1;
+    Ref<VipsImage> scaled;
+    if (vips_thumbnail_image(image.get(), scaled.out(), shrunk ? fitted.width : width, "height",
+                             shrunk ? fitted.height : height, "size",
+                             shrunk ? VIPS_SIZE_FORCE : VIPS_SIZE_DOWN, nullptr) != 0) {
         throw Orvane::Exception(vipsError("Cannot scale the picture", m_path));
     }
-    flattenOnWhite(image, m_path);
+    flattenOnWhite(scaled, m_path);
     // Decode now, so that a damaged file fails here and not while encoding.
-    Ref<VipsImage> decoded(vips_image_copy_memory(image.get()));
+    Ref<VipsImage> decoded(vips_image_copy_memory(scaled.get()));
     if (!decoded.get())
         throw Orvane::Exception(vipsError("Cannot decode the picture", m_path));
     *m_impl->scaled.out() = decoded.release();

@@ -4,6 +4,7 @@
 
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/StreamSocket.h>
+#include <Poco/URI.h>
 
 #include <cstdio>
 #include <fstream>
@@ -107,6 +108,34 @@ TEST_F(FileServing, HeadAnnouncesTheFileWithoutSendingIt) {
     // The next answer on the same connection is not disturbed by a body.
     Answer next = http.get(file("hello.txt"));
     EXPECT_EQ("hello world\n", next.body);
+
+    // Asking for the headers is no download: a client doing it in a loop
+    // adds no history rows. Rows of a file of its own are counted, since
+    // those of earlier downloads may still be on their way.
+    const std::string counted = host->demoDir + "/counted.bin";
+    writeFile(counted, "counted");
+    std::string path;
+    Poco::URI::encode(counted, "&=+#?", path);
+    const auto downloads = [&] {
+        const std::string xml =
+            http.get("/app/dapplinepro/gethistory?offset=0&max=1000&shareid=-1&filter=DL",
+                     host->ownerHeaders())
+                .body;
+        int n = 0;
+        for (auto at = xml.find(counted + "<"); at != std::string::npos;
+             at = xml.find(counted + "<", at + 1))
+            ++n;
+        return n;
+    };
+    for (int i = 0; i < 3; ++i) {
+        Answer headOnly = http.head("/app/dapplinepro/downloadfile?filepath=" + path);
+        EXPECT_EQ(200, headOnly.status);
+        EXPECT_EQ("7", headOnly.header("content-length"));
+    }
+    EXPECT_EQ(200, http.get("/app/dapplinepro/downloadfile?filepath=" + path).status);
+    // Rows are queued in order: once the GET's is there, a HEAD's would be.
+    EXPECT_TRUE(pollUntil([&] { return downloads() >= 1; })) << "a GET still counts";
+    EXPECT_EQ(1, downloads());
 }
 
 TEST_F(FileServing, ValidatorsAnswer304) {

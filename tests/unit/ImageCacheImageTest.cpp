@@ -114,6 +114,26 @@ TEST(ImageCacheImage, RefusesWhatItCannotOrMustNotDecode) {
     EXPECT_EQ(std::string::npos, errorOf(limit).find("megapixels"));
 }
 
+// The content decides the type, whatever the name; and a JPEG is measured
+// on the very image that is then decoded (shrunk while it loads).
+TEST(ImageCacheImage, OnlyAllowedTypesAndSizesAreDecoded) {
+    TempDir temp;
+    Data::Image png(writePicture(temp.path() + "/a.png", 40, 30), 0);
+    png.setAllowedTypes({"image/jpeg"});
+    EXPECT_THROW(png.resizeImage(20, 20), Orvane::Exception);
+    png.setAllowedTypes({"image/jpeg", "image/png"});
+    EXPECT_TRUE(png.resizeImage(20, 20));
+
+    std::string jpeg = TestSupport::readFile(writePicture(temp.path() + "/b.jpg", 40, 30));
+    const std::size_t sof = jpeg.find("\xff\xc0");
+    ASSERT_NE(std::string::npos, sof);
+    jpeg.replace(sof + 5, 4, "\x4e\x20\x4e\x20");  // 20000 x 20000
+    const std::string huge = temp.write("huge.jpg", jpeg);
+    EXPECT_NE(std::string::npos, errorOf(huge).find("100 megapixels")) << errorOf(huge);
+    // A large JPEG shrunk while it loads still comes out at its size.
+    EXPECT_EQ(100, scaled(writePicture(temp.path() + "/big.jpg", 2000, 1000), 100, 100).width);
+}
+
 TEST(ImageCacheImage, EncodingNeedsAScaledPictureAndAKnownType) {
     TempDir temp;
     const std::string path = writePicture(temp.path() + "/a.jpg", 40, 30);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "ImageCacheFixture.h"
+#include "cache/CacheActivity.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUserManager.h"
 
@@ -28,13 +29,14 @@ protected:
 
     // The answer to a file address with the given query.
     TestSupport::Reply answer(const std::string& query, int userId = -1,
-                              const std::string& path = "") {
+                              const std::string& path = "", const std::string& method = "GET") {
         Poco::Net::NameValueCollection form;
         for (const std::string& pair : split(query, '&')) {
             const std::size_t eq = pair.find('=');
             form.add(pair.substr(0, eq), eq == std::string::npos ? "" : pair.substr(eq + 1));
         }
         MessagePtr msg = request("share/holiday/pic.jpg", query);
+        (*msg)[Defs::HTTP::MS_HTTP_REQ][Defs::HTTP::S_HTTP_REQ_METHOD] = method;
         m_plugin->sendImageReply(msg, path.empty() ? m_picture : path, form, m_shareId, 1, 0,
                                  userId);
         std::vector<TestSupport::Reply> replies = repliesFor(msg);
@@ -94,7 +96,8 @@ TEST_F(ImageCacheReply, SizesFollowTheQuery) {
 TEST_F(ImageCacheReply, SlidesCountAsDownloadsThumbnailsDoNot) {
     answer("thumbsize=2");
     answer("thumbsize=2&viewsize=1");
-    EXPECT_EQ(0, historyCount());
+    answer("viewsize=1", -1, "", "HEAD");
+    EXPECT_EQ(0, historyCount()) << "a HEAD fetches nothing";
 
     const TestSupport::Reply slide = answer("viewsize=1");
     ASSERT_EQ(1, historyCount());
@@ -145,6 +148,34 @@ TEST_F(ImageCacheReply, PicturesThatCannotBeShownAreErrors) {
     EXPECT_THROW(m_plugin->sendImageReply(msg, pipe, form, m_shareId, 1, 0, -1), Poco::Exception);
     EXPECT_TRUE(repliesFor(msg).empty());
     EXPECT_EQ(0, historyCount());
+}
+
+// A picture that failed is remembered for its file time: the same file, even
+// made good without a new time, is not decoded again; a new time is.
+// Pictures of other kinds than the gallery's are never decoded, whatever
+// their name says.
+TEST_F(ImageCacheReply, ABadPictureIsNotDecodedAgainUntilItChanges) {
+    const std::string bad = m_temp->write("photos/bad.jpg", "\xff\xd8 not a picture");
+    const Poco::Timestamp time = Poco::File(bad).getLastModified();
+    EXPECT_THROW(answer("thumbsize=1", -1, bad), Poco::Exception);
+    EXPECT_TRUE(Cache::isKnownFailure(bad, stampOf(bad)));
+    Poco::File(m_picture).copyTo(bad);
+    Poco::File(bad).setLastModified(time);
+    EXPECT_THROW(answer("viewsize=1", -1, bad), Poco::Exception);
+    touch(bad, 120);
+    EXPECT_EQ(1024, decode(answer("viewsize=1", -1, bad).body).width);
+
+    const std::string svg =
+        m_temp->write("photos/drawing.jpg",
+                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\" height=\"9\"/>");
+    EXPECT_THROW(answer("thumbsize=1", -1, svg), Poco::Exception);
+    const std::string named = writePicture(m_photos + "/real.png", 40, 30);
+    Poco::File(named).renameTo(m_photos + "/real.gif");
+    EXPECT_THROW(answer("thumbsize=1", -1, m_photos + "/real.gif"), Poco::Exception);
+    Poco::File(writePicture(m_photos + "/p.png", 40, 30)).renameTo(m_photos + "/png.jpg");
+    EXPECT_EQ(40, decode(answer("thumbsize=1", -1, m_photos + "/png.jpg").body).width)
+        << "a PNG named .jpg is still a gallery picture";
+    EXPECT_EQ(1, historyCount()) << "only the slide that was shown";
 }
 
 TEST_F(ImageCacheReply, AllowedPictureRequestsGoToTheUserManager) {

@@ -6,7 +6,9 @@
 #include <Poco/Timespan.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "StoreTestSupport.h"
 #include "orvane/GuestUserManager.h"
@@ -278,10 +280,48 @@ TEST_F(StoreQueriesTest, HistoryFiltersPagingAndOrder) {
               m_db.getHistoryXML(0, 10, -1, ""));
 }
 
+// Rows are queued and reach the file in one batch, within the writer's
+// second or at once when flushed; closing writes what is left.
+TEST_F(StoreQueriesTest, HistoryRowsReachTheFileInBatches) {
+    for (int i = 0; i < 3; ++i) {
+        DapplineHistory entry(1, "/f/" + std::to_string(i), 1, "2014-01-01 00:00:00", -1, "a");
+        ASSERT_TRUE(m_db.addHistory(entry));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (count("HISTORY") != "3" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ("3", count("HISTORY")) << "written by the writer's thread without a flush";
+    DapplineHistory last(1, "/f/last", 1, "2014-01-02 00:00:00", -1, "a");
+    ASSERT_TRUE(m_db.addHistory(last));
+    m_db.closeDB();
+    EXPECT_EQ("4", count("HISTORY"));
+    EXPECT_FALSE(m_db.addHistory(last)) << "a closed database takes no rows";
+}
+
+// Rows older than the days, then the oldest beyond the count, go; 0 keeps all.
+TEST_F(StoreQueriesTest, HistoryRetentionRemovesTheOldestRows) {
+    const std::string dates[] = {
+        sortable(Poco::Timespan(-400, 0, 0, 0, 0)), sortable(Poco::Timespan(-10, 0, 0, 0, 0)),
+        sortable(Poco::Timespan(-3, 0, 0, 0, 0)), sortable(Poco::Timespan(-2, 0, 0, 0, 0)),
+        sortable(Poco::Timespan(-1, 0, 0, 0, 0))};
+    for (const std::string& date : dates) {
+        DapplineHistory entry(1, "/f/" + date, 1, date, -1, "a");
+        ASSERT_TRUE(m_db.addHistory(entry));
+    }
+    EXPECT_EQ(0, m_db.pruneHistory(0, 0));
+    EXPECT_EQ(1, m_db.pruneHistory(0, 365));
+    EXPECT_EQ(2, m_db.pruneHistory(2, 365));
+    const std::string xml = m_db.getHistoryXML(0, 10, -1, "");
+    EXPECT_NE(std::string::npos, xml.find("<totalrecords>2</totalrecords>")) << xml;
+    EXPECT_NE(std::string::npos, xml.find("/f/" + dates[4])) << xml;
+    EXPECT_NE(std::string::npos, xml.find("/f/" + dates[3])) << xml;
+}
+
 TEST_F(StoreQueriesTest, HistoryKeepsQuotedTexts) {
     DapplineHistory entry(1, "/f/it's <here>.txt", 9000000000LL, "2014-01-01 00:00:00", 4,
                           "O'Brien", true);
     ASSERT_TRUE(m_db.addHistory(entry));
+    ASSERT_TRUE(m_db.flushHistory());
     auto row = StoreTest::querySql(
         m_dbPath, "SELECT SHARELOCATION, FILESIZE, USERID, USERNAME, ISUPLOAD FROM HISTORY;");
     ASSERT_EQ(1u, row.size());

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Orvane {
 namespace Data {
@@ -18,6 +19,12 @@ public:
     // Only records the path; nothing is read yet. flag is kept for callers
     // and changes nothing.
     Image(const std::string& path, int flag = 0);
+    // Content types ("image/jpeg", "image/png", "image/gif", "image/webp",
+    // "image/tiff", "image/heif") that resizeImage will decode, judged by the
+    // file's content whatever its name; others are refused as undecodable.
+    // Without a call, every format libvips trusts is decoded (the loaders it
+    // marks untrusted are blocked for the whole process).
+    void setAllowedTypes(const std::vector<std::string>& contentTypes);
     ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
@@ -25,8 +32,11 @@ public:
     // Decodes with shrink-on-load and fits the picture inside width x height,
     // keeping its aspect ratio, turned upright by its EXIF orientation; a
     // picture that already fits is not enlarged, transparency is laid on
-    // white. Throws Orvane::Exception for a file that cannot be decoded, a
-    // picture above MAX_PIXELS or a box that is not positive; true otherwise.
+    // white. The file is opened once, and its size is checked on the very
+    // image that is then decoded, so that a file changed in between cannot
+    // slip past the check. Throws Orvane::Exception for a file that cannot
+    // be decoded or is of a type not allowed, a picture above MAX_PIXELS or
+    // a box that is not positive; true otherwise.
     bool resizeImage(int width, int height);
     // As resizeImage, but scales the picture another Image has already
     // resized instead of decoding the file again: a thumbnail made from a

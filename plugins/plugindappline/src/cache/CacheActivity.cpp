@@ -5,17 +5,21 @@
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Logger.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include "orvane/AuthKey.h"
 #include "orvane/CacheDB.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
+#include "orvane/HTTPUtil.h"
 #include "orvane/Image.h"
 #include "orvane/MessageUtil.h"
 #include "orvane/Util.h"
@@ -28,6 +32,20 @@ const char* const SECTION = "DAPPLINE";
 const int DEFAULT_THUMB_SIDE = 128;
 const int DEFAULT_SLIDE_WIDTH = 800;
 const int DEFAULT_SLIDE_HEIGHT = 600;
+// Failures remembered at most; the oldest are forgotten first.
+const std::size_t MAX_FAILURES = 4096;
+
+// Path to stamp of the pictures that failed, and their order of arrival.
+struct Failures {
+    std::mutex mutex;
+    std::unordered_map<std::string, std::string> stamps;
+    std::deque<std::string> order;
+};
+
+Failures& failures() {
+    static Failures all;
+    return all;
+}
 
 Poco::Logger& log() {
     return Poco::Logger::get("Dapplinepro");
@@ -64,12 +82,49 @@ std::mutex& renderLock(const std::string& path, const std::string& key) {
     return stripes[std::hash<std::string>()(path + '\n' + key) % 64];
 }
 
+bool isGalleryPicture(const std::string& name) {
+    const std::string type = Util::HTTP::getHTTPContentType(name);
+    return type == "image/jpeg" || type == "image/png" || type == "image/raw";
+}
+
+const std::vector<std::string>& decodedTypes() {
+    static const std::vector<std::string> types = {"image/jpeg", "image/png"};
+    return types;
+}
+
 std::string renderPicture(const std::string& path, int width, int height) {
     Data::Image image(path, 0);
+    image.setAllowedTypes(decodedTypes());
     std::string raw;
     image.resizeImage(width, height);
     image.saveToRawData(0, raw);
     return raw;
+}
+
+bool isKnownFailure(const std::string& path, const std::string& stamp) {
+    Failures& all = failures();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    auto it = all.stamps.find(path);
+    return it != all.stamps.end() && it->second == stamp;
+}
+
+void rememberFailure(const std::string& path, const std::string& stamp) {
+    try {
+        if (::access(path.c_str(), R_OK) != 0 || fileStamp(path) != stamp)
+            return;
+    } catch (const Poco::Exception&) {
+        return;
+    }
+    Failures& all = failures();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    if (all.stamps.count(path) == 0) {
+        all.order.push_back(path);
+        if (all.order.size() > MAX_FAILURES) {
+            all.stamps.erase(all.order.front());
+            all.order.pop_front();
+        }
+    }
+    all.stamps[path] = stamp;
 }
 
 CacheActivity::Task::Task(CacheActivity* owner, Callback method)
@@ -185,12 +240,24 @@ void CacheActivity::renderBoth(const std::string& path) {
     boost::shared_ptr<System::OrvaneCacheDB> db = System::LocalCacheDBHolder::GetCacheDB(folder);
     if (!db)
         throw Orvane::Exception("Cannot Find CacheDB");
+    if (isKnownFailure(path, stamp))
+        throw Orvane::Exception("The picture " + path + " could not be decoded before");
+    // Decoding errors are the picture's; the cache's own are not noted.
+    auto decode = [&](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const Orvane::Exception&) {
+            rememberFailure(path, stamp);
+            throw;
+        }
+    };
     Data::Image slideImage(path, 0);
+    slideImage.setAllowedTypes(decodedTypes());
     bool haveSlide = false;
     {
         std::lock_guard<std::mutex> lock(renderLock(path, slide));
         if (!db->isSlidePresent(slide, stamp)) {
-            slideImage.resizeImage(m_viewWidth, m_viewHeight);
+            decode([&] { slideImage.resizeImage(m_viewWidth, m_viewHeight); });
             haveSlide = true;
             std::string raw;
             slideImage.saveToRawData(0, raw);
@@ -209,7 +276,7 @@ void CacheActivity::renderBoth(const std::string& path) {
         thumbImage.resizeFrom(slideImage, m_thumbSize, m_thumbSize);
         thumbImage.saveToRawData(0, raw);
     } else {
-        raw = renderPicture(path, m_thumbSize, m_thumbSize);
+        decode([&] { raw = renderPicture(path, m_thumbSize, m_thumbSize); });
     }
     db->deleteThumbImage(thumb);
     db->addThumbImage(thumb, raw, stamp);

@@ -26,9 +26,22 @@ std::string thumbKey(const std::string& stem, int side);
 std::string slideKey(const std::string& stem, int width, int height);
 // The file's modification time, UTC, in Poco's sortable form.
 std::string fileStamp(const std::string& path);
+// The gallery's pictures, by name: JPEG, PNG and camera raw files.
+bool isGalleryPicture(const std::string& name);
+// The content types decoded for the gallery, judged by the file's content;
+// camera raw has no loader that is safe for visitors' files.
+const std::vector<std::string>& decodedTypes();
 // The picture as JPEG, fitted inside width x height; throws when it cannot
-// be rendered.
+// be rendered (also for a content of another type than decodedTypes()).
 std::string renderPicture(const std::string& path, int width, int height);
+// A picture that could not be decoded is remembered for its stamp (its file
+// time), so that neither visitors nor the background run decode it again
+// until the file changes. rememberFailure notes nothing for a file that
+// cannot be read or that changed meanwhile: that is no fault of its content.
+// The memory is the process's, of the latest few thousand failures; any
+// thread.
+bool isKnownFailure(const std::string& path, const std::string& stamp);
+void rememberFailure(const std::string& path, const std::string& stamp);
 // Held from looking in the cache to storing there, so that page requests
 // and the background run never decode the same picture and size twice at
 // once. Striped: two keys may share a lock, never one key two locks.

@@ -45,11 +45,6 @@ bool isHidden(const std::string& name) {
     return !name.empty() && name[0] == '.';
 }
 
-bool isCachedType(const std::string& name) {
-    const std::string type = Util::HTTP::getHTTPContentType(name);
-    return type == "image/jpeg" || type == "image/png" || type == "image/raw";
-}
-
 // Depth first, in directory order. Links to folders are not followed (a link
 // to a parent would never end), and an entry that cannot be read is left out.
 void recursiveListFolder(int shareId, const std::string& folder, PathList out) {
@@ -62,7 +57,7 @@ void recursiveListFolder(int shareId, const std::string& folder, PathList out) {
             if (it->isDirectory()) {
                 if (!it->isLink())
                     recursiveListFolder(shareId, it.path().toString(), out);
-            } else if (it->isFile() && isCachedType(it.name())) {
+            } else if (it->isFile() && Cache::isGalleryPicture(it.name())) {
                 out->push_back(it.path().toString());
             }
         } catch (const Poco::Exception&) {

@@ -73,7 +73,15 @@ std::string cachedOrRendered(bool slide, System::OrvaneCacheDB& db, const std::s
     std::lock_guard<std::mutex> lock(Cache::renderLock(path, key));
     if (cached())
         return data;
-    data = Cache::renderPicture(path, width, height);
+    // A picture that failed is not decoded again on every request for it.
+    if (Cache::isKnownFailure(path, stamp))
+        throw Orvane::Exception("The picture " + path + " could not be decoded before");
+    try {
+        data = Cache::renderPicture(path, width, height);
+    } catch (const Orvane::Exception&) {
+        Cache::rememberFailure(path, stamp);
+        throw;
+    }
     store(slide, db, key, data, stamp);
     return data;
 }
@@ -96,8 +104,10 @@ void addSlideHistory(DapplineDB& db, int shareId, const std::string& path, int u
 void DapplinePlugin::sendImageReply(MessagePtr& msg, const std::string& path,
                                     const Poco::Net::NameValueCollection& query, int shareId,
                                     int thumbSize, int viewSize, int userId) {
-    // Devices and pipes would block the decoder for good.
-    if (!Util::isAllowedFile(path) || !Util::isAllowedPath(path, false, true))
+    // Devices and pipes would block the decoder for good; and only the
+    // gallery's own kinds of picture are decoded for a visitor.
+    if (!Util::isAllowedFile(path) || !Util::isAllowedPath(path, false, true) ||
+        !Cache::isGalleryPicture(path))
         throw Poco::FileAccessDeniedException("Not a picture file", path);
     std::string name, folder;
     Util::splitFolder(path, name, folder);
@@ -129,8 +139,9 @@ void DapplinePlugin::sendImageReply(MessagePtr& msg, const std::string& path,
     Util::HTTP::loadRawData(reply, data, "image/jpeg");
     (*reply)[HTTP::MS_HTTP_RESP][HTTP::S_HTTP_SET_CACHE_CONTROL] = PICTURE_CACHE_CONTROL;
     post(reply);
-    // A slide is what a visitor looks at, so it counts as a download.
-    if (slide) {
+    // A slide is what a visitor looks at, so it counts as a download; a HEAD
+    // fetches nothing.
+    if (slide && requestField(msg, HTTP::S_HTTP_REQ_METHOD) != "HEAD") {
         const auto& raw = reply->getRawData();
         addSlideHistory(*m_db, shareId, path, userId,
                         raw ? static_cast<std::int64_t>(raw->getTotalBytes()) : 0);

@@ -9,7 +9,9 @@
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Logger.h>
+#include <Poco/NumberParser.h>
 
+#include <algorithm>
 #include <list>
 #include <memory>
 #include <utility>
@@ -25,7 +27,9 @@
 #include "orvane/MessageUtil.h"
 #include "orvane/PoManager.h"
 #include "orvane/ProfileManager.h"
+#include "orvane/Util.h"
 #include "store/DapplineDB.h"
+#include "transfers/CompressFolderActivity.h"
 
 namespace Orvane {
 namespace Dappline {
@@ -43,6 +47,14 @@ const char* const TIMER_TAG = "DAPPLINEPRO_TIMER";
 const long TIMER_INTERVAL_MS = 60000;
 const int TIMER_REPEAT_FOREVER = -1;
 const long CACHE_STOP_WAIT_MS = 5000;
+// Room beside the capped jobs for threads that are still winding down.
+const int ZIP_POOL_THREADS = 2 * CompressFolderActivity::MAX_JOBS;
+const int ZIP_POOL_IDLE_SECONDS = 60;
+// History kept by default: a year, and a million rows.
+const std::int64_t HISTORY_MAX_ROWS = 1000000;
+const std::int64_t HISTORY_MAX_DAYS = 365;
+// Beyond this many days (a thousand years) a limit changes nothing.
+const std::int64_t HISTORY_DAYS_CAP = 365000;
 
 Poco::Logger& log() {
     return Poco::Logger::get("Dapplinepro");
@@ -58,6 +70,18 @@ bool ensureDirectory(const std::string& path) {
     } catch (const Poco::Exception&) {
         return false;
     }
+}
+
+// A whole number of host.properties; the default when it is absent or is not
+// one (logged), so that a typo cannot empty the history.
+std::int64_t propertyNumber(const std::string& key, std::int64_t fallback) {
+    const std::string text = Util::trim(API::ProfileManager::getProperty(key));
+    std::int64_t value = fallback;
+    if (!text.empty() && !Poco::NumberParser::tryParse64(text, value)) {
+        log().warning("host.properties: " + key + " is not a number: " + text);
+        return fallback;
+    }
+    return value < 0 ? fallback : value;
 }
 
 // Legacy user ids are positive; during the move every row is parked on an id
@@ -121,6 +145,7 @@ DapplinePlugin::DapplinePlugin()
     : m_name("dapplinepro"),
       m_db(new DapplineDB()),
       m_vfs(new Util::VirtualFS()),
+      m_zipPool(1, ZIP_POOL_THREADS, ZIP_POOL_IDLE_SECONDS),
       m_attemptsTracker(5, 60, 600),
       m_guestUserManager(new Data::GuestUserManager()) {
     registerOperations();
@@ -269,7 +294,11 @@ bool DapplinePlugin::shutdown() {
     if (!Orvane::PoManager().removePoVfs(m_pluginDir + "translations.zip")) {
         Poco::Logger::root().error("Failed to remove Dappline translations");
     }
-    return m_dispatcher != nullptr && m_dispatcher->unregisterService(m_name);
+    const bool unregistered = m_dispatcher != nullptr && m_dispatcher->unregisterService(m_name);
+    // After the last delivery has returned: every history row of a clean stop
+    // reaches the disk, and no thread runs the plug-in's code any more.
+    m_db->stopHistory();
+    return unregistered;
 }
 
 // Zip jobs run on code that is unloaded after shutdown, so each is told to
@@ -278,8 +307,11 @@ bool DapplinePlugin::shutdown() {
 // table afterwards is only dropped.
 void DapplinePlugin::stopZipActivities() {
     stopZipJobsForShutdown();
-    Poco::Mutex::ScopedLock lock(m_stateMutex);
-    m_zipActivities.clear();
+    {
+        Poco::Mutex::ScopedLock lock(m_stateMutex);
+        m_zipActivities.clear();
+    }
+    m_zipPool.joinAll();
 }
 
 // Ends the image cache run, if there is one: a cancel, and shutdown, since a
@@ -302,10 +334,21 @@ void DapplinePlugin::stopCacheActivity() {
     }
 }
 
+// The prune comes first: an abandon that fails ends the tick.
 void DapplinePlugin::onTimer(const void*, MessagePtr& msg) {
     if (!passOwnerGate(msg))
         return;
+    pruneHistory();
     abandonIdleZipJobs();
+}
+
+void DapplinePlugin::pruneHistory() {
+    const std::int64_t days = propertyNumber("history.max.days", HISTORY_MAX_DAYS);
+    const std::int64_t removed =
+        m_db->pruneHistory(propertyNumber("history.max.rows", HISTORY_MAX_ROWS),
+                           static_cast<int>(std::min<std::int64_t>(days, HISTORY_DAYS_CAP)));
+    if (removed > 0)
+        log().information("Removed " + std::to_string(removed) + " old history rows");
 }
 
 void DapplinePlugin::migrateUsers() {

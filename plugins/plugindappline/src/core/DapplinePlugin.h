@@ -7,6 +7,7 @@
 
 #include <Poco/Mutex.h>
 #include <Poco/Net/NameValueCollection.h>
+#include <Poco/ThreadPool.h>
 #include <Poco/UUID.h>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
@@ -87,6 +88,8 @@ private:
     bool passSourceGate(MessagePtr& msg);
     void stopCacheActivity();
     void stopZipActivities();
+    // Applies history.max.rows and history.max.days (host.properties).
+    void pruneHistory();
 
 public:
     // --- Lifecycle (DapplinePlugin.cpp)
@@ -223,6 +226,10 @@ private:
     boost::shared_ptr<Util::VirtualFS> m_vfs;
     std::string m_css;
     std::map<Poco::UUID, DownloadItem> m_downloads;
+    // Zip builds run here, apart from the image cache's pool (Poco's
+    // default), so that neither can take all the threads of the other.
+    // Declared before the jobs so that they end before it goes.
+    Poco::ThreadPool m_zipPool;
     std::map<std::string, boost::shared_ptr<CompressFolderActivity>> m_zipActivities;
     std::unique_ptr<Cache::CacheActivity> m_cacheActivity;
     Util::AttemptsTracker m_attemptsTracker;

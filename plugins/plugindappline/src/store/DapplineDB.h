@@ -1,7 +1,10 @@
 // The plug-in's database (dapplinepro.db): schema and upgrades, settings,
 // legacy users, and every query on shares, permissions and history.
 // One connection in serialized mode; settings, version and legacy-user calls
-// hold the base class's recursive mutex, the rest rely on SQLite.
+// hold the base class's recursive mutex, the rest rely on SQLite. History
+// rows are queued and written in batches by a thread of their own (see
+// HistoryWriter.h); every read of the history writes the queue first, and
+// closing or destroying the database does too.
 // Every method catches database errors, logs them on "Dappline" and returns
 // its failure value.
 #pragma once
@@ -16,16 +19,20 @@
 #include "core/DapplineUser.h"
 #include "orvane/SqliteDB.h"
 #include "store/DapplineHistory.h"
+#include "store/HistoryWriter.h"
 
 namespace Orvane {
 namespace Dappline {
 
 class DapplineDB : public Misc::SqliteDB {
 public:
-    DapplineDB() = default;
-    ~DapplineDB() override = default;
+    DapplineDB();
+    // Writes the queued history rows before the connection goes.
+    ~DapplineDB() override;
 
     bool initDB() override;
+    // As the base class's, after the queued history rows are written.
+    void closeDB();
     bool userTableFound = false;
 
     // Schema version and settings.
@@ -68,10 +75,17 @@ public:
     bool checkCredentials(int shareId, const std::string& credentials, int& userId);
     std::string getUserAccessForShare(int userId, int shareId);
 
-    // History.
+    // History. addHistory queues the row (false only when the database is
+    // closed); flushHistory writes the queue now; stopHistory also ends the
+    // writer's thread (a later row starts it again).
     bool addHistory(DapplineHistory& entry);
+    bool flushHistory();
+    void stopHistory();
     bool clearHistory();
     std::string getHistoryXML(int start, int limit, int shareId, const std::string& type);
+    // Keeps at most maxRows rows and none older than maxDays days, the
+    // oldest going first; 0 turns a limit off. Returns the rows removed.
+    std::int64_t pruneHistory(std::int64_t maxRows, int maxDays);
 
     // Owner lists.
     std::string getSharesXML();
@@ -82,11 +96,15 @@ public:
 private:
     // Runs one statement; false (logged) when the database refuses it.
     bool run(const std::string& sql);
+    bool writeHistoryRows(const std::vector<DapplineHistory>& rows);
+    void createHistoryIndexes();
     // Adds the share (isNew: its new id is set) or rewrites the stored one;
     // false when another share has its name or location.
     bool storeShare(Dappline& share, bool isNew);
     DapplinePtr readShareRow(const Misc::SqliteRow& row) const;
     DapplinePtr firstShare(const std::string& sql);
+
+    HistoryWriter m_history;
 };
 
 }  // namespace Dappline

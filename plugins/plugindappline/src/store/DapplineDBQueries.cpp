@@ -327,47 +327,6 @@ std::string DapplineDB::getUserAccessForShare(int userId, int shareId) {
     return "<user><access><writemode>" + escape(writeMode) + "</writemode></access></user>";
 }
 
-bool DapplineDB::addHistory(DapplineHistory& entry) {
-    return run(
-        format("insert into HISTORY                       (SHAREID, SHARELOCATION, DATE, "
-               "FILESIZE, USERID, USERNAME,ISUPLOAD) values                       ('%d', "
-               "'%q', '%q', '%lld', '%d', '%q', '%d');",
-               entry.shareId, entry.location.c_str(), entry.date.c_str(),
-               static_cast<long long>(entry.fileSize), entry.userId, entry.userName.c_str(),
-               entry.isUpload ? 1 : 0));
-}
-
-bool DapplineDB::clearHistory() {
-    return run("DELETE FROM HISTORY;");
-}
-
-std::string DapplineDB::getHistoryXML(int start, int limit, int shareId, const std::string& type) {
-    const std::string limitClause = "LIMIT " + std::to_string(start) + ", " + std::to_string(limit);
-    std::string where = "WHERE 1=1 ";
-    if (shareId != -1)
-        where += "AND SHAREID='" + std::to_string(shareId) + "' ";
-    if (type == "DL")
-        where += "AND ISUPLOAD=0";
-    if (type == "UL")
-        where += "AND ISUPLOAD=1";
-    std::string xml = "<histories>";
-    try {
-        const std::int64_t total =
-            execScalar(format("select COUNT(*) FROM HISTORY %s;", where.c_str()));
-        xml += "<meta><totalrecords>" + std::to_string(total) + "</totalrecords></meta>";
-        for (const auto& row : execQuery(format("select * FROM HISTORY %s ORDER BY DATE DESC %s;",
-                                                where.c_str(), limitClause.c_str())))
-            xml += DapplineHistory(row.getInt("SHAREID"), row.getString("SHARELOCATION"),
-                                   row.getInt64("FILESIZE"), row.getString("DATE"),
-                                   row.getInt("USERID"), row.getString("USERNAME"),
-                                   row.getInt("ISUPLOAD") != 0)
-                       .toXML();
-    } catch (const SqliteException& e) {
-        logError(e);
-    }
-    return xml + "</histories>";
-}
-
 std::string DapplineDB::getSharesXML() {
     std::string xml = "<shares>";
     for (const DapplinePtr& share : getAllShares())

@@ -68,7 +68,10 @@ bool DapplineDB::initDB() {
             execDML(CREATE_VERSION);
             setVersionInfo(CURRENT_VERSION, "OK", "");
         }
-        return doVersionUpdates() == CURRENT_VERSION;
+        const int version = doVersionUpdates();
+        // After the upgrades: an old table gains ISUPLOAD there.
+        createHistoryIndexes();
+        return version == CURRENT_VERSION;
     } catch (const Misc::SqliteException& e) {
         logError(e);
         return false;

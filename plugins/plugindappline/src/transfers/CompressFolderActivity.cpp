@@ -6,6 +6,8 @@
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
 #include <Poco/Logger.h>
+#include <errno.h>
+#include <sys/random.h>
 #include <tinyxml.h>
 
 #include <vector>
@@ -21,6 +23,8 @@ const char* const CompressFolderActivity::ZIP_PREFIX = "Orvane_Zip_";
 namespace {
 
 const char* const PART_SUFFIX = ".part";
+const std::size_t JOB_ID_DIGITS = 32;
+const char* const DISK_FULL = "Not enough free disk space for the zip";
 
 Poco::Logger& log() {
     return Poco::Logger::get("CompressActivity");
@@ -127,7 +131,7 @@ std::int64_t CompressFolderActivity::compressFolderToZip(std::string folder, std
             Util::setCustomPermissions(partPath, false);
             ZipWriter zip(out, [this] { return stopRequested(); });
             std::uint64_t total = 0;
-            if (addTopLevel(folder, zip, total, error) < 0)
+            if (addTopLevel(folder, zip, total, error) < 0 || !roomFor(0, zip, error))
                 return -1;
             size = zip.close();
             out.close();
@@ -149,8 +153,8 @@ std::int64_t CompressFolderActivity::compressFolderToZip(std::string folder, std
     return -1;
 }
 
-// The top level leaves out hidden entries, and a file that cannot be read is
-// skipped rather than failing the whole zip.
+// A file at the top that cannot be read is skipped rather than failing the
+// whole zip; below the top it fails the job.
 std::int64_t CompressFolderActivity::addTopLevel(const std::string& folder, ZipWriter& zip,
                                                  std::uint64_t& total, std::string& error) {
     std::vector<std::string> names;
@@ -159,11 +163,9 @@ std::int64_t CompressFolderActivity::addTopLevel(const std::string& folder, ZipW
         if (stopRequested())
             return -1;
         const std::string full = folder + "/" + name;
-        Poco::File entry(full);
-        if (startsWith(name, ".") || isReservedName(name) || !Util::isAllowedFile(full) ||
-            (entry.isLink() && entry.isDirectory()))
+        if (isLeftOut(name, full))
             continue;
-        if (entry.isDirectory()) {
+        if (Poco::File(full).isDirectory()) {
             Poco::Path relative;
             relative.pushDirectory(name);
             if (recursiveZipFolder(Poco::Path::forDirectory(full), zip, total, relative, error) < 0)
@@ -184,9 +186,8 @@ std::int64_t CompressFolderActivity::addTopLevel(const std::string& folder, ZipW
     return static_cast<std::int64_t>(total);
 }
 
-// Below the top level hidden entries belong to the content; only zips and
-// what is not a plain file or folder stay out. Folder links are not followed,
-// so a link to a parent cannot make the zip endless.
+// Folder links are not followed, so a link to a parent cannot make the zip
+// endless.
 std::int64_t CompressFolderActivity::recursiveZipFolder(const Poco::Path& dir, ZipWriter& zip,
                                                         std::uint64_t& total,
                                                         const Poco::Path& relative,
@@ -204,18 +205,19 @@ std::int64_t CompressFolderActivity::recursiveZipFolder(const Poco::Path& dir, Z
             entryPath.pushDirectory(absolute.directory(absolute.depth() - 1));
     }
     const std::string entryName = entryPath.toString(Poco::Path::PATH_UNIX);
-    zip.addDirectory(entryName.substr(0, entryName.size() - 1), folder.getLastModified());
+    const std::string directoryName = entryName.substr(0, entryName.size() - 1);
+    if (!roomFor(zip.entryBytes(directoryName, 0), zip, error))
+        return -1;
+    zip.addDirectory(directoryName, folder.getLastModified());
     std::vector<std::string> names;
     folder.list(names);
     for (const std::string& name : names) {
         if (stopRequested())
             return -1;
         const std::string full = dirPath + name;
-        Poco::File entry(full);
-        if (isReservedName(name) || !Util::isAllowedFile(full) ||
-            (entry.isLink() && entry.isDirectory()))
+        if (isLeftOut(name, full))
             continue;
-        if (entry.isDirectory()) {
+        if (Poco::File(full).isDirectory()) {
             Poco::Path below = entryPath;
             below.pushDirectory(name);
             if (recursiveZipFolder(Poco::Path::forDirectory(full), zip, total, below, error) < 0)
@@ -225,6 +227,15 @@ std::int64_t CompressFolderActivity::recursiveZipFolder(const Poco::Path& dir, Z
         }
     }
     return static_cast<std::int64_t>(total);
+}
+
+// Hidden entries stay private at every depth: a shared photo folder may hold
+// .git or .ssh.
+bool CompressFolderActivity::isLeftOut(const std::string& name, const std::string& path) {
+    if (name.empty() || name[0] == '.' || isReservedName(name) || !Util::isAllowedFile(path))
+        return true;
+    Poco::File entry(path);
+    return entry.isLink() && entry.isDirectory();
 }
 
 int CompressFolderActivity::addFileEntry(const std::string& path, const std::string& entryName,
@@ -244,8 +255,18 @@ int CompressFolderActivity::addFileEntry(const std::string& path, const std::str
             "Zip File Download Size of " + Util::readableFileSize(CONTENT_LIMIT, 2) + " Exceeded";
         return -1;
     }
+    if (!roomFor(zip.entryBytes(entryName, size), zip, error))
+        return -1;
     setProgress(path.substr(path.rfind('/') + 1));
     return zip.addFile(path, entryName, file.getLastModified(), size) ? 1 : 0;
+}
+
+bool CompressFolderActivity::roomFor(std::uint64_t bytes, const ZipWriter& zip,
+                                     std::string& error) const {
+    if (Util::hasFreeSpace(m_folder, bytes + zip.closingBytes()))
+        return true;
+    error = DISK_FULL;
+    return false;
 }
 
 // Stop requests only count while the build runs: the activity reads as
@@ -296,15 +317,23 @@ std::string CompressFolderActivity::getZipPath() const {
     return m_folder + "/" + m_zipName;
 }
 
+// Digits, because the status window takes ids as numbers; each comes from an
+// unbiased random byte.
 std::string CompressFolderActivity::makeJobId() {
-    static Poco::FastMutex mutex;
-    static Poco::Timestamp::UtcTimeVal last = 0;
-    Poco::FastMutex::ScopedLock lock(mutex);
-    Poco::Timestamp::UtcTimeVal id = Poco::Timestamp().utcTime();
-    if (id <= last)
-        id = last + 1;
-    last = id;
-    return std::to_string(id);
+    std::string id;
+    unsigned char bytes[64];
+    while (id.size() < JOB_ID_DIGITS) {
+        const ssize_t got = ::getrandom(bytes, sizeof(bytes), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            throw Poco::SystemException("No random bytes for a zip id");
+        for (ssize_t i = 0; i < got && id.size() < JOB_ID_DIGITS; ++i) {
+            if (bytes[i] < 250)
+                id += static_cast<char>('0' + bytes[i] % 10);
+        }
+    }
+    return id;
 }
 
 std::string CompressFolderActivity::zipNameForId(const std::string& id) {

@@ -1,12 +1,12 @@
 // One folder zip built in the background for a share visitor. The build
-// runs on Poco's default thread pool; starting, polling, downloading and
+// runs on the plug-in's zip pool; starting, polling, downloading and
 // abandoning come from host workers and the plug-in timer. The progress text
 // and the last access time are guarded by the job's mutex; finished, result and
 // error are written once by the build before it marks itself finished, and are
-// only read after that mark. The zip is written under a hidden name and gets
-// its visible name only when complete. The clock used for the idle test can be
-// replaced (tests); it and the last job id handed out are guarded by static
-// mutexes.
+// only read after that mark; the client is set before the build starts and
+// never changes. The zip is written under a hidden name and gets its visible
+// name only when complete. The clock used for the idle test can be replaced
+// (tests); it is guarded by a static mutex.
 #pragma once
 
 #include <Poco/Activity.h>
@@ -37,6 +37,19 @@ public:
     // A job nobody asked about for longer than this is abandoned.
     static constexpr long IDLE_SECONDS = 60;
     static constexpr long ABANDON_WAIT_MS = 30000;
+    // Jobs in the plug-in's table at once: in all (also the zip pool's
+    // size), and of one client address.
+    static constexpr int MAX_JOBS = 4;
+    static constexpr int MAX_JOBS_PER_ADDRESS = 2;
+
+    // Who started the job: only the same client may watch or take it.
+    struct Client {
+        std::string address;   // the client address, "" when the host gave none
+        std::string identity;  // the guest (session or credentials), "" for anonymous
+        bool operator==(const Client& other) const {
+            return address == other.address && identity == other.identity;
+        }
+    };
 
     CompressFolderActivity(const std::string& folder, const std::string& zipName);
     ~CompressFolderActivity();
@@ -71,9 +84,11 @@ public:
     const std::string& getFolder() const { return m_folder; }
     const std::string& getZipName() const { return m_zipName; }
     std::string getZipPath() const;
+    void setClient(const Client& client) { m_client = client; }
+    const Client& getClient() const { return m_client; }
 
-    // A decimal id, from the current UTC time in 100-nanosecond units, and
-    // always greater than every id handed out before in this process.
+    // A decimal id of 32 random digits: ids are shown to their visitor only,
+    // and one nobody was shown must not be found by trying.
     static std::string makeJobId();
     static std::string zipNameForId(const std::string& id);
     // The hidden name a zip is written under until it is complete.
@@ -92,10 +107,16 @@ private:
                              std::string& error);
     std::int64_t recursiveZipFolder(const Poco::Path& dir, ZipWriter& zip, std::uint64_t& total,
                                     const Poco::Path& relative, std::string& error);
-    // -1 when the content limit is passed (error set), 0 when stopped, 1 when
-    // added.
+    // -1 when the content limit is passed or the disk is too full (error
+    // set), 0 when stopped, 1 when added.
     int addFileEntry(const std::string& path, const std::string& entryName, ZipWriter& zip,
                      std::uint64_t& total, std::string& error);
+    // False (error set) when writing bytes more, and the rest of the zip
+    // after them, would take the disk below the host's free-space floor.
+    bool roomFor(std::uint64_t bytes, const ZipWriter& zip, std::string& error) const;
+    // Entries the zip leaves out at every level: hidden names, zips, and what
+    // is not a plain file or folder (nor a link to a folder).
+    static bool isLeftOut(const std::string& name, const std::string& path);
     bool stopRequested() const;
     void setProgress(const std::string& fileName);
     void removeZipFiles();
@@ -125,6 +146,7 @@ private:
     Poco::Timestamp m_lastAccess;
     std::atomic<bool> m_downloading{false};
     std::string m_error;
+    Client m_client;
 };
 
 }  // namespace Dappline

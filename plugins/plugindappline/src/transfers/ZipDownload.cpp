@@ -1,6 +1,8 @@
 // Folder zip downloads: the share page's three steps (start a job, poll its
 // progress, send the finished zip), the timer's and shutdown's clean-up of
-// jobs, and the host zip service's access question. Host workers and the
+// jobs, and the host zip service's access question. Each job belongs to the
+// client that started it, and a visitor can hold only a few at once: every
+// job writes up to a gigabyte into the shared folder. Host workers and the
 // timer reach m_zipActivities at once, so it is only touched under
 // m_stateMutex; waits for jobs to stop happen outside the lock.
 #include <Poco/Exception.h>
@@ -15,6 +17,7 @@
 
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
+#include "orvane/AuthKey.h"
 #include "orvane/Defs.h"
 #include "orvane/GuestUserManager.h"
 #include "orvane/HTTPUtil.h"
@@ -31,9 +34,24 @@ namespace Dappline {
 namespace {
 
 typedef boost::shared_ptr<CompressFolderActivity> JobPtr;
+typedef CompressFolderActivity::Client Client;
 
 std::string T(const std::string& text) {
     return PoManager().getTranslation(text);
+}
+
+// A guest is told apart by the session's name or by the credentials the
+// share page accepted; anonymous visitors by their address alone.
+Client clientOf(const MessagePtr& msg, int userId) {
+    Client client;
+    client.address = msg->clientAddress;
+    if (msg->authRole >= Data::AuthKey::ROLE_OWNER)
+        client.identity = "owner";
+    else if (msg->authRole == Data::AuthKey::ROLE_GUEST && !msg->authUser.empty())
+        client.identity = "guest " + msg->authUser;
+    else if (userId != -1)
+        client.identity = "user " + std::to_string(userId);
+    return client;
 }
 
 }  // namespace
@@ -48,44 +66,68 @@ void DapplinePlugin::onStartZip(const void*, MessagePtr& msg) {
 
 namespace {
 
+// A job looked up for a client: none, another client's, or the client's own.
+struct Found {
+    JobPtr job;
+    bool foreign = false;
+};
+
 // The plug-in's job table with the lock that guards it.
 class JobTable {
 public:
     JobTable(std::map<std::string, JobPtr>& jobs, Poco::Mutex& mutex)
         : m_jobs(jobs), m_mutex(mutex) {}
 
-    void put(const std::string& id, const JobPtr& job) {
+    // False when the caps are reached: the job is then not in the table.
+    bool reserve(const std::string& id, const JobPtr& job) {
         Poco::Mutex::ScopedLock lock(m_mutex);
+        int ofAddress = 0;
+        for (const auto& entry : m_jobs) {
+            if (entry.second->getClient().address == job->getClient().address)
+                ++ofAddress;
+        }
+        if (static_cast<int>(m_jobs.size()) >= CompressFolderActivity::MAX_JOBS ||
+            ofAddress >= CompressFolderActivity::MAX_JOBS_PER_ADDRESS || m_jobs.count(id) != 0)
+            return false;
         m_jobs[id] = job;
+        return true;
+    }
+
+    void remove(const std::string& id) {
+        Poco::Mutex::ScopedLock lock(m_mutex);
+        m_jobs.erase(id);
     }
 
     // A job belongs to the folder it was started for: an id brought to
-    // another share's address is unknown there, so a visitor can neither
-    // watch nor take another share's zip.
-    JobPtr find(const std::string& id, const std::string& folder) {
+    // another share's address is unknown there.
+    Found find(const std::string& id, const std::string& folder, const Client& client) {
         Poco::Mutex::ScopedLock lock(m_mutex);
-        return findLocked(id, folder);
+        return findLocked(id, folder, client);
     }
 
-    // The finished job, out of the table, so that the timer cannot abandon
-    // it any more; an unfinished one stays and is returned all the same.
-    JobPtr takeFinished(const std::string& id, const std::string& folder) {
+    // The client's finished job, out of the table, so that the timer cannot
+    // abandon it any more; an unfinished or foreign one stays and is
+    // returned all the same.
+    Found takeFinished(const std::string& id, const std::string& folder, const Client& client) {
         Poco::Mutex::ScopedLock lock(m_mutex);
-        JobPtr job = findLocked(id, folder);
-        if (job && job->isFinished()) {
+        Found found = findLocked(id, folder, client);
+        if (found.job && !found.foreign && found.job->isFinished()) {
             m_jobs.erase(id);
-            if (job->getResult() >= 0)
-                job->setDownloading();
+            if (found.job->getResult() >= 0)
+                found.job->setDownloading();
         }
-        return job;
+        return found;
     }
 
 private:
-    JobPtr findLocked(const std::string& id, const std::string& folder) {
+    Found findLocked(const std::string& id, const std::string& folder, const Client& client) {
+        Found found;
         auto it = m_jobs.find(id);
         if (it == m_jobs.end() || it->second->getFolder() != folder)
-            return JobPtr();
-        return it->second;
+            return found;
+        found.job = it->second;
+        found.foreign = !(found.job->getClient() == client);
+        return found;
     }
 
     std::map<std::string, JobPtr>& m_jobs;
@@ -96,32 +138,42 @@ void sendErrorPage(DapplinePlugin& plugin, MessagePtr& msg, const std::string& t
     plugin.sendSyncHTTPResponse(msg, plugin.getErrorHTML(text), 200);
 }
 
-void startJob(DapplinePlugin& plugin, JobTable table, MessagePtr& msg, const std::string& folder) {
+void refuseStart(DapplinePlugin& plugin, MessagePtr& msg, const std::string& why) {
+    plugin.sendSyncResponse(msg, Util::HTTP::getXMLResult("startzip", false, T(why)));
+}
+
+void startJob(DapplinePlugin& plugin, JobTable table, MessagePtr& msg, const std::string& folder,
+              const Client& client, Poco::ThreadPool& pool) {
+    if (!Util::hasFreeSpace(folder, 0))
+        return refuseStart(plugin, msg, "Not enough free disk space for the zip");
     const std::string id = CompressFolderActivity::makeJobId();
     JobPtr job(new CompressFolderActivity(folder, CompressFolderActivity::zipNameForId(id)));
+    job->setClient(client);
+    if (!table.reserve(id, job))
+        return refuseStart(plugin, msg, "The server is busy, try again later");
     try {
         ZipJournal::record(folder, job->getZipName());
-        job->start(Poco::ThreadPool::defaultPool());
+        job->start(pool);
     } catch (const Poco::Exception& e) {
         Poco::Logger::get("Dapplinepro").error("startzip: " + e.displayText());
-        plugin.sendSyncResponse(
-            msg,
-            Util::HTTP::getXMLResult("startzip", false, T("The server is busy, try again later")));
-        return;
+        table.remove(id);
+        return refuseStart(plugin, msg, "The server is busy, try again later");
     }
-    table.put(id, job);
     plugin.sendSyncResponse(msg, "<result><id>" + id + "</id></result>");
 }
 
 void reportProgress(DapplinePlugin& plugin, JobTable table, MessagePtr& msg, const std::string& id,
-                    const std::string& folder) {
-    JobPtr job = id.empty() ? JobPtr() : table.find(id, folder);
-    if (!job || job->isFinished()) {
+                    const std::string& folder, const Client& client) {
+    const Found found = id.empty() ? Found() : table.find(id, folder, client);
+    if (found.foreign) {
+        plugin.sendSyncResponse(msg,
+                                Util::HTTP::getXMLResult("zipstatus", false, T("Invalid Zip Id")));
+    } else if (!found.job || found.job->isFinished()) {
         plugin.sendSyncResponse(msg, "<result><finished>1</finished></result>");
-        return;
+    } else {
+        plugin.sendSyncResponse(
+            msg, "<result><finished>0</finished>" + found.job->getMessage() + "</result>");
     }
-    plugin.sendSyncResponse(msg,
-                            "<result><finished>0</finished>" + job->getMessage() + "</result>");
 }
 
 void recordZipDownload(DapplineDB& db, int shareId, const std::string& folder, std::int64_t size,
@@ -156,7 +208,10 @@ void sendFinishedZip(DapplinePlugin& plugin, JobTable table, MessagePtr& msg,
                      const std::string& folder, int shareId, int userId) {
     if (id.empty())
         return sendErrorPage(plugin, msg, T("Bad ID specified for Download"));
-    JobPtr job = table.takeFinished(id, folder);
+    const Found found = table.takeFinished(id, folder, clientOf(msg, userId));
+    if (found.foreign)
+        return sendErrorPage(plugin, msg, T("Invalid Zip Id"));
+    const JobPtr& job = found.job;
     if (!job)
         return sendErrorPage(plugin, msg, T("Unable to find Zip ID"));
     if (!job->isFinished())
@@ -183,9 +238,9 @@ void DapplinePlugin::handleZipStep(MessagePtr& msg, const std::string& step,
     JobTable table(m_zipActivities, m_stateMutex);
     const std::string id = query.get("id", "");
     if (step == "startzip") {
-        startJob(*this, table, msg, folder);
+        startJob(*this, table, msg, folder, clientOf(msg, userId), m_zipPool);
     } else if (step == "zipstatus") {
-        reportProgress(*this, table, msg, id, folder);
+        reportProgress(*this, table, msg, id, folder, clientOf(msg, userId));
     } else if (step == "downloadaszip") {
         sendFinishedZip(*this, table, msg, m_dispatcher, id, folder, shareId, userId);
     } else {
@@ -193,9 +248,9 @@ void DapplinePlugin::handleZipStep(MessagePtr& msg, const std::string& step,
     }
 }
 
-// An abandon that overruns its wait ends the walk: that job and the ones not
-// yet reached go back into the table for the next tick, and the timeout goes
-// on to the caller.
+// An abandon that fails (a build that overruns its wait, a zip that cannot be
+// removed) ends the walk: that job and the ones not yet reached go back into
+// the table for the next tick, and the error goes on to the caller.
 void DapplinePlugin::abandonIdleZipJobs() {
     std::vector<std::pair<std::string, JobPtr>> idle;
     {
@@ -212,7 +267,7 @@ void DapplinePlugin::abandonIdleZipJobs() {
     for (std::size_t i = 0; i < idle.size(); ++i) {
         try {
             idle[i].second->abandonZip();
-        } catch (const Poco::TimeoutException&) {
+        } catch (...) {
             Poco::Mutex::ScopedLock lock(m_stateMutex);
             m_zipActivities.insert(idle.begin() + static_cast<std::ptrdiff_t>(i), idle.end());
             throw;

@@ -22,6 +22,14 @@ const std::uint16_t MAX16 = 0xFFFFu;
 const std::uint16_t FLAG_UTF8 = 0x0800;
 const std::uint16_t MADE_BY_UNIX = (3 << 8) | 45;
 const std::size_t COPY_BUFFER = 256 * 1024;
+// Fixed parts of the records, without names and extra fields.
+const std::uint64_t LOCAL_HEADER = 30;
+const std::uint64_t CENTRAL_HEADER = 46;
+// The largest extra fields: ZIP64 sizes and offset, and the time field.
+const std::uint64_t LOCAL_EXTRA = 20 + 9;
+const std::uint64_t CENTRAL_EXTRA = 28 + 9;
+// ZIP64 end record, its locator and the classic end record.
+const std::uint64_t END_RECORDS = 56 + 20 + 22;
 
 bool isAscii(const std::string& text) {
     for (unsigned char c : text) {
@@ -108,7 +116,7 @@ public:
     void addDirectory(const std::string& name, const Poco::Timestamp& modified) {
         Entry entry = newEntry(name, modified, true);
         writeLocalHeader(entry, false);
-        m_entries.push_back(entry);
+        keep(entry);
     }
 
     // At most maxBytes: the file may grow while it is read, and the content
@@ -129,7 +137,7 @@ public:
             throw;
         }
         patchLocalHeader(entry);
-        m_entries.push_back(entry);
+        keep(entry);
         return true;
     }
 
@@ -144,6 +152,8 @@ public:
     }
 
     bool broken() const { return m_broken; }
+
+    std::uint64_t closingBytes() const { return m_centralBytes + END_RECORDS; }
 
 private:
     struct Entry {
@@ -333,6 +343,11 @@ private:
         write(end);
     }
 
+    void keep(const Entry& entry) {
+        m_entries.push_back(entry);
+        m_centralBytes += CENTRAL_HEADER + entry.name.size() + CENTRAL_EXTRA;
+    }
+
     void write(const std::string& bytes) { write(bytes.data(), bytes.size()); }
 
     void write(const char* data, std::size_t size) {
@@ -363,6 +378,7 @@ private:
     std::vector<char> m_buffer;
     std::vector<Entry> m_entries;
     std::uint64_t m_pos = 0;
+    std::uint64_t m_centralBytes = 0;
     bool m_broken = false;
 };
 
@@ -386,6 +402,14 @@ std::uint64_t ZipWriter::close() {
 
 bool ZipWriter::broken() const {
     return m_impl->broken();
+}
+
+std::uint64_t ZipWriter::entryBytes(const std::string& name, std::uint64_t size) const {
+    return LOCAL_HEADER + name.size() + 1 + LOCAL_EXTRA + size;
+}
+
+std::uint64_t ZipWriter::closingBytes() const {
+    return m_impl->closingBytes();
 }
 
 }  // namespace Dappline

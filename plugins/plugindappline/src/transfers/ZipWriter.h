@@ -36,6 +36,11 @@ public:
     std::uint64_t close();
     // True once writing the archive itself failed.
     bool broken() const;
+    // What an entry of that name and size adds to the archive now (its local
+    // header and data), and what close() still has to write (the central
+    // directory of the entries so far and the end records).
+    std::uint64_t entryBytes(const std::string& name, std::uint64_t size) const;
+    std::uint64_t closingBytes() const;
 
 private:
     class Impl;
