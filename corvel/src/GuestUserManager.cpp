@@ -156,47 +156,68 @@ bool sameHash(const std::string& a, const std::string& b) {
     return diff == 0;
 }
 
+// A guest whose password was checked, and the row's hash at the time.
+struct Verified {
+    int id = -1;
+    std::string hash;
+};
+
+// The hash a user's row holds now, "" when there is no such row.
+std::string storedHash(SqliteDB& db, int id) {
+    SqliteRows rows = db.execQuery(SqliteDB::format("SELECT HASH FROM GUESTUSER WHERE ID=%d;", id));
+    return rows.empty() ? std::string() : rows.front().getString("HASH");
+}
+
 // Credentials verified lately, keyed by an HMAC of name and password under a
 // key that lives only in this process: neither the password nor anything
 // that could be tested against guesses elsewhere is kept. Checks of the same
 // credentials that arrive together (a page's thumbnails) wait for the first
 // one instead of hashing again. Every change to the store, or another store
-// (profile), forgets everything. Thread-safe.
+// (profile), forgets everything; and a remembered check counts only while
+// the row still holds the hash it was made against, so that a password
+// changed or a guest removed by another process (the guest command) is not
+// honoured either. Thread-safe.
 class VerifiedPasswords {
 public:
     VerifiedPasswords() : m_key(randomBytes(KEY_BYTES)) {}
 
     // The id that `check` gives (or gave lately) for these credentials.
     int verify(const std::shared_ptr<SqliteDB>& db, const std::string& name,
-               const std::string& password, const std::function<int()>& check) {
+               const std::string& password, const std::function<Verified()>& check) {
         const std::string key = keyOf(name, password);
         std::unique_lock<std::mutex> lock(m_mutex);
         follow(db);
         for (;;) {
-            int id = -1;
-            if (cached(key, id))
-                return id;
+            Verified known;
+            if (cached(key, known)) {
+                lock.unlock();
+                if (storedHash(*db, known.id) == known.hash)
+                    return known.id;
+                lock.lock();
+                m_entries.erase(key);
+                continue;
+            }
             auto running = m_flights.find(key);
             if (running == m_flights.end())
                 break;
             const std::shared_ptr<Flight> flight = running->second;
             m_done.wait(lock, [&] { return flight->done; });
             if (flight->generation == m_generation)
-                return flight->id;
+                return flight->result.id;
         }
         auto flight = std::make_shared<Flight>();
         flight->generation = m_generation;
         m_flights[key] = flight;
         lock.unlock();
-        int id = -1;
+        Verified result;
         try {
-            id = check();
+            result = check();
         } catch (...) {
-            finish(key, flight, -1);
+            finish(key, flight, Verified());
             throw;
         }
-        finish(key, flight, id);
-        return id;
+        finish(key, flight, result);
+        return result.id;
     }
 
     void forgetAll() {
@@ -208,11 +229,11 @@ public:
 private:
     struct Flight {
         bool done = false;
-        int id = -1;
+        Verified result;
         std::uint64_t generation = 0;
     };
     struct Entry {
-        int id;
+        Verified verified;
         Clock::time_point until;
     };
 
@@ -235,7 +256,7 @@ private:
     }
 
     // With m_mutex held.
-    bool cached(const std::string& key, int& id) {
+    bool cached(const std::string& key, Verified& verified) {
         auto it = m_entries.find(key);
         if (it == m_entries.end())
             return false;
@@ -243,23 +264,24 @@ private:
             m_entries.erase(it);
             return false;
         }
-        id = it->second.id;
+        verified = it->second.verified;
         return true;
     }
 
-    void finish(const std::string& key, const std::shared_ptr<Flight>& flight, int id) {
+    void finish(const std::string& key, const std::shared_ptr<Flight>& flight,
+                const Verified& result) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        flight->id = id;
+        flight->result = result;
         flight->done = true;
         m_flights.erase(key);
         // A check that began before a change may have read the old row.
-        if (id != -1 && flight->generation == m_generation)
-            remember(key, id);
+        if (result.id != -1 && flight->generation == m_generation)
+            remember(key, result);
         m_done.notify_all();
     }
 
     // With m_mutex held.
-    void remember(const std::string& key, int id) {
+    void remember(const std::string& key, const Verified& verified) {
         const Clock::time_point now = Clock::now();
         if (m_entries.size() >= MAX_VERIFIED) {
             for (auto it = m_entries.begin(); it != m_entries.end();)
@@ -267,7 +289,7 @@ private:
         }
         if (m_entries.size() >= MAX_VERIFIED)
             m_entries.clear();
-        m_entries[key] = Entry{id, now + VERIFIED_FOR};
+        m_entries[key] = Entry{verified, now + VERIFIED_FOR};
     }
 
     const std::string m_key;
@@ -365,23 +387,27 @@ void upgradeHash(SqliteDB& db, int id, const std::string& password, const std::s
     }
 }
 
-int checkPassword(SqliteDB& db, const std::string& name, const std::string& password) {
+Verified checkPassword(SqliteDB& db, const std::string& name, const std::string& password) {
     SqliteRows rows = db.execQuery(SqliteDB::format(
         "SELECT ID, SALT, HASH, ITERATIONS FROM GUESTUSER WHERE NAME='%q';", name.c_str()));
+    Verified verified;
     if (rows.empty()) {
         hashPassword(password, UNKNOWN_NAME_SALT, PBKDF2_ITERATIONS);
-        return -1;
+        return verified;
     }
     const Misc::SqliteRow& row = rows.front();
     const unsigned rounds = static_cast<unsigned>(row.getInt("ITERATIONS"));
     if (rounds == 0)
-        return -1;
-    const std::string stored = row.getString("HASH");
-    if (!sameHash(hashPassword(password, row.getString("SALT"), rounds), stored))
-        return -1;
-    if (rounds < PBKDF2_ITERATIONS)
-        upgradeHash(db, row.getInt("ID"), password, stored);
-    return row.getInt("ID");
+        return verified;
+    verified.hash = row.getString("HASH");
+    if (!sameHash(hashPassword(password, row.getString("SALT"), rounds), verified.hash))
+        return Verified();
+    verified.id = row.getInt("ID");
+    if (rounds < PBKDF2_ITERATIONS) {
+        upgradeHash(db, verified.id, password, verified.hash);
+        verified.hash = storedHash(db, verified.id);
+    }
+    return verified;
 }
 
 boost::shared_ptr<Data::GuestUser> readUser(int id) {

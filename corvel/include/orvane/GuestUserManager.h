@@ -1,8 +1,9 @@
 // The host's guest users, kept in the profile's guestusers.db with salted
 // PBKDF2-SHA256 passwords (600,000 rounds; older rows are re-hashed at their
 // next correct sign-in). A correct name and password are remembered for ten
-// minutes (as an HMAC under a key of this process), and forgotten at any
-// change to the users. Two views of the same store: the static API used by
+// minutes (as an HMAC under a key of this process), forgotten at any change
+// to the users, and honoured only while the guest's row is unchanged (so a
+// change made by another process counts too). Two views of the same store: the static API used by
 // everyone, and a store object a plug-in may own. Both are thread-safe.
 #pragma once
 
