@@ -13,6 +13,9 @@
 #include "http/UrlPath.h"
 #include "owner/OwnerApi.h"
 #include "owner/OwnerLogin.h"
+#include "tus/TusCreation.h"
+#include "tus/TusResource.h"
+#include "tus/TusStore.h"
 #include "webdav/WebDAVHandler.h"
 
 namespace Orvane {
@@ -20,7 +23,11 @@ namespace Host {
 
 using Poco::Net::HTTPResponse;
 
-RequestRouter::RequestRouter(FrontContext& context) : m_context(context) {}
+RequestRouter::RequestRouter(FrontContext& context) : m_context(context) {
+    // The resumable uploads of an earlier run are taken up before the
+    // first request can ask for them.
+    TusStore::instance().openProfile();
+}
 
 Poco::Net::HTTPRequestHandler* RequestRouter::createRequestHandler(
     const Poco::Net::HTTPServerRequest& request) {
@@ -57,8 +64,13 @@ Poco::Net::HTTPRequestHandler* RequestRouter::pluginHandler(
     parts.operation = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
     parts.rawPath = UrlPath::normalize(raw);
     parts.query = UrlPath::normalize(query, "?");
-    // Multipart uploads stream to disk and WebDAV on shares is served by the
-    // host after asking the plug-in; every other request is a message.
+    // Uploads (resumable, or multipart) stream to disk and WebDAV on shares
+    // is served by the host after asking the plug-in; every other request
+    // is a message.
+    if (TusResource::wants(parts))
+        return new TusResource(m_context, parts);
+    if (TusCreation::wants(request, parts))
+        return new TusCreation(m_context, parts);
     if (UploadHandler::wants(request, parts))
         return new UploadHandler(m_context, parts);
     if (WebDAVHandler::wants(request, parts))

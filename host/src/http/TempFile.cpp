@@ -179,15 +179,20 @@ void TempFile::replace(const std::string& path) {
 
 std::string TempFile::placeUnique(const std::string& name) {
     close();
+    const std::string path = placeUniqueFrom(m_path, m_folder, name);
+    m_placed = true;
+    forget();
+    return path;
+}
+
+std::string TempFile::placeUniqueFrom(const std::string& from, const std::string& folder,
+                                      const std::string& name) {
     for (int n = 0; n < 10000; ++n) {
-        const std::string path = m_folder + "/" + (n == 0 ? name : numbered(name, n));
+        const std::string path = folder + "/" + (n == 0 ? name : numbered(name, n));
         // Never a plain rename, which would replace the name: two uploads of
         // one name at once must both keep their file.
-        if (placeIfFree(m_path, path)) {
-            m_placed = true;
-            forget();
+        if (placeIfFree(from, path))
             return path;
-        }
         if (errno != EEXIST)
             throw WriteFailure(errorText("cannot put the file in place at " + path, errno), errno);
     }

@@ -43,6 +43,12 @@ public:
     // "name (1).ext", "name (2).ext", ... in its folder; never overwrites.
     // Returns the full path.
     std::string placeUnique(const std::string& name);
+    // The same for a finished file made elsewhere (a resumable upload's
+    // part): renames `from` into `folder` under the first free name of
+    // `name`. Throws WriteFailure, with EXDEV when `from` lies on another
+    // file system and must be copied instead.
+    static std::string placeUniqueFrom(const std::string& from, const std::string& folder,
+                                       const std::string& name);
 
     static bool isTempName(const std::string& name);
     // Charges `bytes` about to be written to `room` (none: nothing to
