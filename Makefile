@@ -1,4 +1,5 @@
-# Two commands matter: `make run` and `make test` (see README.md).
+# Two commands matter: `make run` and `make test` (see README.md); `make
+# check` runs the unit and launcher tests alone, for everyday use.
 BUILD_RELEASE := build/release
 BUILD_TEST    := build/test
 BUILD_TSAN    := build/tsan
@@ -9,7 +10,7 @@ PROFILE       ?= var/profile
 PORT          ?= 8080
 DEMO          ?= var/demo
 
-.PHONY: run test bench fuzz deps release testbuild tsanbuild fuzzbuild clean format
+.PHONY: run test check deb bench fuzz deps release testbuild tsanbuild fuzzbuild clean format
 
 deps:
 	@scripts/install-deps
@@ -47,10 +48,23 @@ fuzzbuild: deps $(BUILD_FUZZ)/build.ninja
 run: release
 	@scripts/run-demo $(BUILD_RELEASE) $(PROFILE) $(PORT) $(DEMO)
 
+# Every test case is a ctest test of its own; two run side by side (each
+# host a test starts takes its own free port and temporary folder).
 test: testbuild tsanbuild fuzzbuild
-	cd $(BUILD_TEST) && ctest --output-on-failure --timeout 600
-	cd $(BUILD_TSAN) && ctest --output-on-failure --timeout 900
-	cd $(BUILD_FUZZ) && ctest --output-on-failure --timeout 600
+	cd $(BUILD_TEST) && ctest -j2 --output-on-failure --timeout 600
+	cd $(BUILD_TSAN) && ctest -j2 --output-on-failure --timeout 900
+	cd $(BUILD_FUZZ) && ctest -j2 --output-on-failure --timeout 600
+	@tests/package/check-deb.sh $(CURDIR) $(BUILD_RELEASE) || [ $$? -eq 77 ]
+
+# Only what the unit and launcher tests need, in the test tree.
+check: deps $(BUILD_TEST)/build.ninja
+	cmake --build $(BUILD_TEST) --target unit_tests launcher_tests
+	cd $(BUILD_TEST) && ctest -j2 -L 'unit|launcher' --output-on-failure --timeout 600
+
+# The Debian package, from the release tree; its path is the last line.
+deb: release
+	@cd $(BUILD_RELEASE) && cpack -G DEB > cpack.log 2>&1 || { cat cpack.log; exit 1; }
+	@sed -n 's/^CPack: - package: \(.*\) generated\.$$/\1/p' $(BUILD_RELEASE)/cpack.log
 
 fuzz: fuzzbuild
 	@scripts/run-fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS)

@@ -1,16 +1,23 @@
 // The host's small parsers, by example: the edges where a header or a path
 // is taken, clamped, refused or ignored. Their fuzzers check that nothing
 // breaks; these check that each answer is the one a client relies on.
+#include <Poco/AutoPtr.h>
+#include <Poco/Util/PropertyFileConfiguration.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <set>
+#include <sstream>
 
+#include "TestSupport.h"
+#include "app/Settings.h"
 #include "auth/ClientThrottle.h"
 #include "auth/SessionStore.h"
 #include "http/ByteRange.h"
 #include "http/HeaderText.h"
 #include "http/UrlPath.h"
+#include "net/FrontLimits.h"
 #include "webdav/WebDAVIfHeader.h"
 
 using namespace Orvane::Host;
@@ -40,7 +47,108 @@ bool holdsWith(const std::string& header, const std::set<std::string>& held) {
         });
 }
 
+// The one line a start stops with, or "" when the sources resolve.
+std::string settingsError(const std::string& config, const std::vector<FlagValue>& flags = {}) {
+    try {
+        Settings::resolve(config, flags);
+        return "";
+    } catch (const SettingsError& e) {
+        return e.what();
+    }
+}
+
+FlagValue flag(const char* name, const std::string& value) {
+    return {SettingsTable::byFlag(name), value};
+}
+
 }  // namespace
+
+TEST(HostParsers, SettingsWeighDefaultsTheFileTheProfileAndFlagsInThatOrder) {
+    TestSupport::TempDir dir;
+    const std::string profile = dir.mkdir("profile");
+    const std::string config = dir.write(
+        "orvane.conf", "# comment\nprofile = " + profile +
+                           "\r\nport=9000\nbind : 0.0.0.0\nworkers = 3\nshare = /a\n"
+                           "owner.name = Ann \\\nLee\npublic.url = \nlog.level = debug\n");
+    dir.write("profile/host.properties", "port: 9001\nshare=/b\nworkers=\nfrom.a.plugin=1\n");
+    const Settings s = Settings::resolve(config, {flag("--port", "9002"), flag("--share", "/c")});
+    EXPECT_EQ(9002, s.number("port"));
+    EXPECT_EQ("--port", s.origin("port"));
+    EXPECT_EQ("0.0.0.0", s.text("bind"));
+    EXPECT_EQ(config + ":4", s.origin("bind"));
+    EXPECT_EQ(8, s.number("workers"));  // emptied again by the profile
+    EXPECT_EQ("Ann Lee", s.text("owner.name"));
+    EXPECT_EQ("", s.text("public.url"));
+    EXPECT_EQ("debug", s.text("log.level"));
+    EXPECT_EQ((std::vector<std::string>{"/a", "/b", "/c"}), s.list("share"));
+    EXPECT_EQ(1024, s.number("min.free.mb"));
+    EXPECT_EQ(Settings::DEFAULT, s.layer("min.free.mb"));
+    ASSERT_EQ(1u, s.warnings().size());
+    EXPECT_EQ(profile + "/host.properties:4: unknown key \"from.a.plugin\", ignored",
+              s.warnings()[0].substr(0, s.warnings()[0].find(" (")));
+    // A flag's profile is the one whose host.properties counts.
+    EXPECT_EQ(9000, Settings::resolve(config, {flag("--profile", dir.path())}).number("port"));
+    // The front's own defaults are the table's.
+    const FrontLimits given =
+        FrontLimits::fromSettings([](const std::string& key) { return Settings().number(key); });
+    const FrontLimits built;
+    EXPECT_EQ((std::vector<long long>{built.headerTimeoutSeconds, (long long)built.headerMaxBytes,
+                                      built.bodyMinRate, built.bodyGraceSeconds,
+                                      built.keepAliveIdleSeconds, built.connectionsPerAddress,
+                                      built.connectionsMax, built.sendStallSeconds, built.threads}),
+              (std::vector<long long>{
+                  given.headerTimeoutSeconds, (long long)given.headerMaxBytes, given.bodyMinRate,
+                  given.bodyGraceSeconds, given.keepAliveIdleSeconds, given.connectionsPerAddress,
+                  given.connectionsMax, given.sendStallSeconds, given.threads}));
+    // host.properties is read as Poco reads it for libcorvel.
+    const std::string tricky = "a=1\n  b : x\\ty \\\n z\n! c=2\n#d=3\ne\nf=\\\r\ng= p\\=q \n";
+    std::istringstream in(tricky);
+    std::map<std::string, std::string> ours;
+    for (const SettingsEntry& entry : SettingsFile::parse(in))
+        ours[entry.key] = entry.value;
+    std::istringstream again(tricky);
+    Poco::AutoPtr<Poco::Util::PropertyFileConfiguration> poco(
+        new Poco::Util::PropertyFileConfiguration(again));
+    Poco::Util::AbstractConfiguration::Keys keys;
+    poco->keys(keys);
+    EXPECT_EQ(ours.size(), keys.size());
+    for (const auto& key : keys)
+        EXPECT_EQ(poco->getRawString(key), ours[key]) << key;
+}
+
+TEST(HostParsers, SettingsThatCannotBeUsedNameTheFileTheLineAndTheKey) {
+    TestSupport::TempDir dir;
+    const std::string profile = dir.mkdir("profile");
+    auto config = [&](const std::string& text) {
+        return dir.write("orvane.conf", "profile = " + profile + "\n" + text);
+    };
+    const std::string file = dir.path() + "/orvane.conf";
+    EXPECT_EQ(file + ":3: unknown key \"prot\" (orvane-host --help lists every key)",
+              settingsError(config("\nprot = 80\n")));
+    EXPECT_EQ(file + ":2: port: wants a whole number from 0 to 65535, not \"80a\"",
+              settingsError(config("port = 80a\n")));
+    EXPECT_EQ(file + ":2: \"port 80\" is not a line of key = value",
+              settingsError(config("port 80\n")));
+    for (const char* bad : {"tls.self.signed = maybe", "log.level = loud", "public.url = ftp://x",
+                            "bind = a b", "proxy.trusted = 10.0.0.0/33", "smtp.from = nobody",
+                            "history.max.days = -1", "owner.name = a\\tb"}) {
+        const std::string error = settingsError(config(std::string(bad) + "\n"));
+        const std::string key = std::string(bad).substr(0, std::string(bad).find(' '));
+        EXPECT_EQ(0u, error.find(file + ":2: " + key + ": ")) << error;
+    }
+    // In the profile: bad values stop the start too; it cannot move the profile.
+    config("");
+    dir.write("profile/host.properties", "\nheader.timeout.seconds=soon\n");
+    EXPECT_EQ(0u,
+              settingsError(file).find(profile + "/host.properties:2: header.timeout.seconds:"));
+    dir.write("profile/host.properties", "profile=/elsewhere\n");
+    EXPECT_NE(std::string::npos, settingsError(file).find("host.properties:1: profile:"));
+    dir.write("profile/host.properties", "");
+    EXPECT_EQ("--workers: wants a whole number from 1 to 256, not \"0\"",
+              settingsError(file, {flag("--workers", "0")}));
+    EXPECT_NE(std::string::npos, settingsError(dir.path() + "/none.conf").find("cannot be read"));
+    EXPECT_EQ("", settingsError(file, {flag("--tls-self-signed", "true")}));
+}
 
 TEST(HostParsers, ByteRangeTakesOneRangeAndIgnoresWhatItCannotRead) {
     EXPECT_EQ("0-0", rangeOf("bytes=0-0", 10));

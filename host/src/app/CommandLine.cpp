@@ -1,33 +1,20 @@
 #include "app/CommandLine.h"
 
-#include <Poco/NumberParser.h>
 #include <Poco/Path.h>
 #include <unistd.h>
 
 #include <climits>
 #include <vector>
 
+#include "app/SettingsTable.h"
+
 namespace Orvane {
 namespace Host {
 namespace {
 
-int parseNumber(const std::string& option, const std::string& text, int low, int high) {
-    int value = 0;
-    if (!Poco::NumberParser::tryParse(text, value) || value < low || value > high) {
-        throw UsageError(option + " wants a number from " + std::to_string(low) + " to " +
-                         std::to_string(high) + ", not \"" + text + "\"");
-    }
-    return value;
-}
-
-bool isLogLevel(const std::string& level) {
-    static const char* levels[] = {"none",   "fatal",       "critical", "error", "warning",
-                                   "notice", "information", "debug",    "trace"};
-    for (const char* known : levels) {
-        if (level == known)
-            return true;
-    }
-    return false;
+bool isCommand(const std::string& word) {
+    return word == "serve" || word == "guest" || word == "token" || word == "check-config" ||
+           word == "default-config";
 }
 
 class Parser {
@@ -38,9 +25,6 @@ public:
         while (m_next < m_args.size())
             step(m_args[m_next++]);
         check();
-        while (!m_options.publicUrl.empty() && m_options.publicUrl.back() == '/') {
-            m_options.publicUrl.pop_back();
-        }
         return m_options;
     }
 
@@ -50,10 +34,10 @@ private:
             m_options.help = true;
         } else if (arg.compare(0, 2, "--") == 0) {
             option(arg);
-        } else if (!m_haveCommand && (arg == "serve" || arg == "guest")) {
+        } else if (!m_haveCommand && isCommand(arg)) {
             m_options.command = arg;
             m_haveCommand = true;
-        } else if (m_options.command == "guest") {
+        } else if (m_options.command == "guest" || m_options.command == "default-config") {
             m_options.arguments.push_back(arg);
         } else {
             throw UsageError("unknown command or argument \"" + arg + "\"");
@@ -77,36 +61,14 @@ private:
                 throw UsageError(name + " needs a value");
             return m_args[m_next++];
         };
-        if (name == "--profile") {
-            m_options.profile = take();
-        } else if (name == "--port") {
-            m_options.port = parseNumber(name, take(), 0, 65535);
-        } else if (name == "--bind") {
-            m_options.bind = take();
-        } else if (name == "--plugins") {
-            m_options.pluginDir = take();
-        } else if (name == "--www") {
-            m_options.wwwDir = take();
-        } else if (name == "--public-url") {
-            m_options.publicUrl = take();
-        } else if (name == "--workers") {
-            m_options.workers = parseNumber(name, take(), 1, 256);
-        } else if (name == "--share") {
-            m_options.shares.push_back(take());
-        } else if (name == "--tls-cert") {
-            m_options.tlsCert = take();
-        } else if (name == "--tls-key") {
-            m_options.tlsKey = take();
-        } else if (name == "--tls-self-signed") {
-            if (inlineValue)
-                throw UsageError(name + " takes no value");
-            m_options.tlsSelfSigned = true;
-        } else if (name == "--redirect-http-port") {
-            m_options.redirectHttpPort = parseNumber(name, take(), 1, 65535);
-        } else if (name == "--trusted-proxy") {
-            m_options.trustedProxies.push_back(take());
-        } else if (name == "--log-level") {
-            m_options.logLevel = take();
+        const Setting* setting = SettingsTable::byFlag(name);
+        if (setting && setting->kind == SettingKind::Switch) {
+            // A switch is on by being named; --flag=false turns off a file's.
+            m_options.flags.push_back({setting, inlineValue ? value : "true"});
+        } else if (setting) {
+            m_options.flags.push_back({setting, take()});
+        } else if (name == "--config") {
+            m_options.configFile = take();
         } else if (name == "--password") {
             m_options.password = take();
             m_options.hasPassword = true;
@@ -118,11 +80,10 @@ private:
     void check() const {
         if (m_options.help)
             return;
-        if (!isLogLevel(m_options.logLevel)) {
-            throw UsageError("unknown log level \"" + m_options.logLevel + "\"");
-        }
         if (m_options.command == "guest")
             checkGuest();
+        if (m_options.command == "check-config" && m_options.configFile.empty())
+            throw UsageError("check-config needs --config FILE");
     }
 
     void checkGuest() const {
@@ -154,19 +115,16 @@ HostOptions CommandLine::parse(int argc, char** argv) {
 }
 
 std::string CommandLine::usage() {
-    return "usage: orvane-host [serve] [--profile DIR] [--port N] [--bind ADDR] [--plugins DIR]\n"
-           "                   [--public-url URL] [--workers N] [--share PATH]... "
-           "[--log-level L]\n"
-           "                   [--tls-cert FILE --tls-key FILE | --tls-self-signed]\n"
-           "                   [--redirect-http-port N] [--trusted-proxy CIDR]...\n"
+    return "usage: orvane-host [serve] [--config FILE] [--profile DIR] [--port N] [--bind ADDR]\n"
+           "                   [--share PATH]... [--FLAG VALUE]...   (every flag: --help)\n"
+           "       orvane-host check-config --config FILE     checks every setting, starts "
+           "nothing\n"
+           "       orvane-host token [--config FILE]           prints the owner token\n"
+           "       orvane-host default-config [KEY=VALUE]...   prints a configuration file\n"
            "       orvane-host guest add NAME [--password P] | guest list | guest remove NAME\n"
-           "                   | guest passwd NAME [--password P]     (all take --profile)\n"
-           "Defaults: --profile ./var/profile --port 8080 --bind 127.0.0.1 --workers 8\n"
-           "          --plugins <folder of the executable>/../plugins --log-level information\n"
-           "          (--www DIR: the host's own pages, default <folder of the "
-           "executable>/../www)\n"
-           "TLS: --tls-cert is PEM with the chain after the certificate; --tls-self-signed\n"
-           "     keeps a key and certificate in <profile>/tls/. SIGHUP re-reads them.\n";
+           "                   | guest passwd NAME [--password P]\n"
+           "Every command takes --config FILE and --profile DIR. SIGINT and SIGTERM stop the\n"
+           "host; SIGHUP re-reads the TLS certificate and key.\n";
 }
 
 std::string CommandLine::executableDir() {

@@ -1,4 +1,5 @@
-// Parses the host's command line into HostOptions and knows its usage text.
+// Parses the host's command line into HostOptions (the settings' flags come
+// from SettingsTable) and knows its usage text.
 // Stateless; throws UsageError for anything it cannot accept.
 #pragma once
 

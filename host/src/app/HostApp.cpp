@@ -1,10 +1,9 @@
 #include "app/HostApp.h"
 
 #include <Poco/Exception.h>
+#include <Poco/File.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/NetworkInterface.h>
-#include <Poco/NumberParser.h>
-#include <Poco/String.h>
 #include <Poco/URI.h>
 #include <signal.h>
 
@@ -18,6 +17,7 @@
 #include "net/tls/SelfSignedCertificate.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/Exception.h"
+#include "orvane/PoManager.h"
 #include "orvane/ProfileManager.h"
 
 namespace Orvane {
@@ -45,16 +45,6 @@ void blockStopSignals() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-bool yesOrNo(const std::string& key) {
-    const std::string text = Poco::toLower(Poco::trim(ProfileManager::getProperty(key)));
-    if (text.empty() || text == "false" || text == "no" || text == "0")
-        return false;
-    if (text == "true" || text == "yes" || text == "1")
-        return true;
-    throw Orvane::Exception("host.properties: " + key + " wants true or false, not \"" + text +
-                            "\"");
-}
-
 bool isWildcard(const std::string& address) {
     return address == "0.0.0.0" || address == "::" || address == "[::]";
 }
@@ -79,8 +69,8 @@ std::vector<std::string> interfaceAddresses() {
 
 }  // namespace
 
-HostApp::HostApp(const HostOptions& options)
-    : m_options(options), m_context(m_pending), m_sync(m_pending), m_front(m_context) {}
+HostApp::HostApp(const Settings& settings)
+    : m_settings(settings), m_context(m_pending), m_sync(m_pending), m_front(m_context) {}
 
 HostApp::~HostApp() {
     stopAll();
@@ -88,11 +78,13 @@ HostApp::~HostApp() {
 
 int HostApp::serve() {
     blockStopSignals();
-    Logging::setup(m_options.logLevel);
+    Logging::setup(m_settings.text("log.level"));
+    for (const std::string& warning : m_settings.warnings())
+        Poco::Logger::get("Host").warning(warning);
     try {
         loadProfile();
         configureFront();
-        m_front.bind(m_options.bind, m_options.port);
+        m_front.bind(m_settings.text("bind"), static_cast<int>(m_settings.number("port")));
         ProfileManager::setHTTPPort(m_front.port());
         setUpTls();
         startServices();
@@ -115,8 +107,9 @@ int HostApp::serve() {
 }
 
 void HostApp::loadProfile() {
+    const std::string& profile = m_settings.text("profile");
     try {
-        ProfileManager::loadProfile(m_options.profile);
+        ProfileManager::loadProfile(profile);
     } catch (const Orvane::Exception& e) {
         throw Orvane::Exception(std::string("cannot use the profile: ") + e.what());
     }
@@ -124,21 +117,34 @@ void HostApp::loadProfile() {
     // Before anything can start a transfer: what a killed run left half-written.
     TempFile::recoverJournal(ProfileManager::getProfileRootDir() + "/transfers.journal");
     if (ProfileManager::getOwnerToken().empty()) {
-        throw Orvane::Exception("cannot use the profile " + m_options.profile +
+        throw Orvane::Exception("cannot use the profile " + profile +
                                 ": its owner.token is unreadable");
     }
-    if (!m_options.publicUrl.empty())
-        ProfileManager::setProperty("public.url", m_options.publicUrl);
-    int seconds = 30;
-    const std::string timeout = ProfileManager::getProperty("timeout.seconds", "30");
-    if (!Poco::NumberParser::tryParse(timeout, seconds) || seconds < 1)
-        seconds = 30;
-    m_context.replyTimeout = std::chrono::seconds(seconds);
-    m_context.wwwDir = folderOr(m_options.wwwDir, "www");
+    publishSettings();
+    m_context.replyTimeout = std::chrono::seconds(m_settings.number("timeout.seconds"));
+    m_context.wwwDir = folderFor("www", "share/orvane/www");
+}
+
+// libcorvel and the plug-in read their settings as the profile's properties:
+// they get the value in force of every key, whatever its source.
+void HostApp::publishSettings() {
+    for (const Setting& setting : SettingsTable::all()) {
+        if (setting.repeatable)
+            continue;
+        std::string value = m_settings.text(setting.key);
+        if (std::string(setting.key) == "public.url") {
+            while (!value.empty() && value.back() == '/')
+                value.pop_back();
+        }
+        ProfileManager::setProperty(setting.key, value);
+    }
+    const std::string& language = m_settings.text("language");
+    if (!language.empty() && m_settings.layer("language") != Settings::PROFILE_FILE)
+        Orvane::PoManager().setLanguage(language);
 }
 
 void HostApp::startServices() {
-    Orvane::startDeferredDispatcher(m_options.workers);
+    Orvane::startDeferredDispatcher(static_cast<int>(m_settings.number("workers")));
     m_sync.start();
     m_timer.start();
     m_users.start();
@@ -146,7 +152,7 @@ void HostApp::startServices() {
 }
 
 void HostApp::startPlugins() {
-    m_plugins.reset(new PluginLoader(folderOr(m_options.pluginDir, "plugins")));
+    m_plugins.reset(new PluginLoader(folderFor("plugins", "lib/orvane/plugins")));
     m_plugins->load();
     m_plugins->start(Orvane::Dispatcher());
     for (const auto& plugin : m_plugins->plugins())
@@ -155,7 +161,7 @@ void HostApp::startPlugins() {
 
 void HostApp::shareAll() {
     const PluginLoader::Plugin* app = m_plugins->application();
-    for (const auto& path : m_options.shares) {
+    for (const auto& path : m_settings.list("share")) {
         if (!app) {
             std::cerr << "orvane-host: no application plug-in to share " << path << std::endl;
             return;
@@ -204,29 +210,26 @@ void HostApp::reloadTls() {
 
 void HostApp::configureFront() {
     m_context.limits = FrontLimits::fromSettings(
-        [](const std::string& key) { return ProfileManager::getProperty(key); });
-    try {
-        m_context.proxies.addList(ProfileManager::getProperty("proxy.trusted"));
-    } catch (const Orvane::Exception& e) {
-        throw Orvane::Exception(std::string("host.properties: proxy.trusted: ") + e.what());
-    }
-    for (const auto& cidr : m_options.trustedProxies) {
-        try {
-            m_context.proxies.add(cidr);
-        } catch (const Orvane::Exception& e) {
-            throw Orvane::Exception(std::string("--trusted-proxy: ") + e.what());
-        }
-    }
+        [this](const std::string& key) { return m_settings.number(key); });
+    for (const auto& list : m_settings.list("proxy.trusted"))
+        m_context.proxies.addList(list);  // checked with the settings
 }
 
 void HostApp::setUpTls() {
-    std::string certificate =
-        m_options.tlsCert.empty() ? ProfileManager::getProperty("tls.cert") : m_options.tlsCert;
-    std::string key =
-        m_options.tlsKey.empty() ? ProfileManager::getProperty("tls.key") : m_options.tlsKey;
-    const bool selfSigned = m_options.tlsSelfSigned || yesOrNo("tls.self.signed");
-    if (selfSigned && (!m_options.tlsCert.empty() || !m_options.tlsKey.empty()))
-        throw Orvane::Exception("--tls-self-signed and --tls-cert/--tls-key exclude each other");
+    std::string certificate = m_settings.text("tls.cert");
+    std::string key = m_settings.text("tls.key");
+    bool selfSigned = m_settings.isOn("tls.self.signed");
+    if (selfSigned && (!certificate.empty() || !key.empty())) {
+        // The later source wins; within one source they contradict each other.
+        const auto given = std::max(m_settings.layer("tls.cert"), m_settings.layer("tls.key"));
+        const auto self = m_settings.layer("tls.self.signed");
+        if (given == self) {
+            throw Orvane::Exception(
+                "tls.self.signed (--tls-self-signed) and tls.cert/tls.key "
+                "(--tls-cert/--tls-key) exclude each other");
+        }
+        selfSigned = self > given;
+    }
     if (selfSigned) {
         SelfSignedCertificate own(ProfileManager::getProfileRootDir() + "/tls");
         own.ensure(certificateNames());
@@ -244,26 +247,19 @@ void HostApp::setUpTls() {
 }
 
 void HostApp::bindRedirect() {
-    int port = m_options.redirectHttpPort;
-    if (port < 0) {
-        const std::string text = Poco::trim(ProfileManager::getProperty("redirect.http.port", "0"));
-        if (!Poco::NumberParser::tryParse(text, port) || port < 0 || port > 65535) {
-            throw Orvane::Exception(
-                "host.properties: redirect.http.port wants a port from 0 to 65535, not \"" + text +
-                "\"");
-        }
-    }
+    const int port = static_cast<int>(m_settings.number("redirect.http.port"));
     if (port == 0)
         return;
     if (!m_tls)
         throw Orvane::Exception("--redirect-http-port needs TLS on the main port");
-    m_front.bindRedirect(m_options.bind, port);
+    m_front.bindRedirect(m_settings.text("bind"), port);
 }
 
 std::vector<std::string> HostApp::certificateNames() const {
     std::vector<std::string> names = {"localhost", "127.0.0.1", "::1"};
-    if (!isWildcard(m_options.bind)) {
-        names.push_back(m_options.bind);
+    const std::string& bind = m_settings.text("bind");
+    if (!isWildcard(bind)) {
+        names.push_back(bind);
     } else {
         try {
             for (const auto& address : interfaceAddresses())
@@ -289,7 +285,7 @@ std::vector<std::string> HostApp::certificateNames() const {
 
 void HostApp::printAddresses() const {
     const std::string scheme = m_tls ? "https://" : "http://";
-    std::string host = m_options.bind;
+    std::string host = m_settings.text("bind");
     if (host.find(':') != std::string::npos && host[0] != '[')
         host = "[" + host + "]";
     std::cout << "Owner token: " << ProfileManager::getOwnerToken() << "\n"
@@ -321,10 +317,17 @@ void HostApp::stopAll() {
     }
 }
 
-std::string HostApp::folderOr(const std::string& chosen, const std::string& beside) const {
+// Chosen in the settings, else beside the program as a build tree has it
+// (bin/../plugins), else where the package installs it (bin/../lib/orvane/...).
+std::string HostApp::folderFor(const std::string& key, const std::string& installed) const {
+    const std::string& chosen = m_settings.text(key);
     if (!chosen.empty())
         return chosen;
-    return CommandLine::executableDir() + "/../" + beside;
+    const std::string beside = CommandLine::executableDir() + "/../" + key;
+    if (Poco::File(beside).exists())
+        return beside;
+    const std::string packaged = CommandLine::executableDir() + "/../" + installed;
+    return Poco::File(packaged).exists() ? packaged : beside;
 }
 
 }  // namespace Host

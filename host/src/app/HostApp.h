@@ -1,5 +1,6 @@
-// `orvane-host serve`: loads the profile, starts the bus services, the
-// plug-ins and the web front, quick-shares the --share paths, then waits
+// `orvane-host serve`: loads the profile, hands the settings in force to
+// every reader of the profile's properties, starts the bus services, the
+// plug-ins and the web front, quick-shares the share folders, then waits
 // for SIGINT or SIGTERM (SIGHUP re-reads the TLS certificate) and takes
 // everything down in reverse order. Runs on the main thread; serve()
 // returns the process exit code.
@@ -9,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/HostOptions.h"
 #include "app/PluginLoader.h"
+#include "app/Settings.h"
 #include "bridge/PendingReplies.h"
 #include "bridge/SyncProxyService.h"
 #include "front/FrontContext.h"
@@ -25,13 +26,14 @@ namespace Host {
 
 class HostApp {
 public:
-    explicit HostApp(const HostOptions& options);
+    explicit HostApp(const Settings& settings);
     ~HostApp();
 
     int serve();
 
 private:
     void loadProfile();
+    void publishSettings();
     void startServices();
     void startPlugins();
     void shareAll();
@@ -43,9 +45,9 @@ private:
     void waitForSignal();
     void reloadTls();
     void stopAll();
-    std::string folderOr(const std::string& chosen, const std::string& beside) const;
+    std::string folderFor(const std::string& key, const std::string& installed) const;
 
-    HostOptions m_options;
+    Settings m_settings;
     PendingReplies m_pending;
     FrontContext m_context;
     SyncProxyService m_sync;

@@ -1,30 +1,48 @@
-// orvane-host: parses the command line and runs the chosen command.
+// orvane-host: parses the command line, weighs the settings' sources and runs
+// the chosen command.
 #include <Poco/Exception.h>
 
 #include <iostream>
 
 #include "app/CommandLine.h"
+#include "app/ConfigCommand.h"
 #include "app/GuestCommand.h"
 #include "app/HostApp.h"
+#include "app/SettingsText.h"
+
+namespace {
+
+using namespace Orvane::Host;
+
+int runCommand(HostOptions& options) {
+    if (options.command == "default-config")
+        return ConfigCommand::defaultConfig(options.arguments);
+    const Settings settings = Settings::resolve(options.configFile, options.flags);
+    options.profile = settings.text("profile");
+    if (options.command == "check-config")
+        return ConfigCommand::check(options, settings);
+    if (options.command == "token")
+        return ConfigCommand::token(settings);
+    if (options.command == "guest")
+        return GuestCommand::run(options);
+    HostApp app(settings);
+    return app.serve();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    using namespace Orvane::Host;
     HostOptions options;
     try {
         options = CommandLine::parse(argc, argv);
+        if (options.help) {
+            std::cout << CommandLine::usage() << SettingsText::help();
+            return 0;
+        }
+        return runCommand(options);
     } catch (const UsageError& e) {
         std::cerr << "orvane-host: " << e.what() << "\n" << CommandLine::usage();
         return 2;
-    }
-    if (options.help) {
-        std::cout << CommandLine::usage();
-        return 0;
-    }
-    try {
-        if (options.command == "guest")
-            return GuestCommand::run(options);
-        HostApp app(options);
-        return app.serve();
     } catch (const Poco::Exception& e) {
         std::cerr << "orvane-host: " << e.displayText() << std::endl;
     } catch (const std::exception& e) {

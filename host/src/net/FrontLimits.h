@@ -1,6 +1,9 @@
-// The limits of a public server that the front enforces, each with its
-// default and its host.properties key (see fromSettings). A plain value,
-// filled once at start and then only read, from any thread.
+// The limits of a public server that the front enforces. Their keys, defaults
+// and ranges are rows of the host's settings table; fromSettings takes the
+// checked values in force. The defaults below serve fronts made without
+// settings (tests running the front in their own process) and equal the
+// table's (a unit test holds them to it). A plain value, filled once at start
+// and then only read, from any thread.
 #pragma once
 
 #include <cstddef>
@@ -21,9 +24,9 @@ struct FrontLimits {
     int sendStallSeconds = 60;           // send.stall.seconds: a reader taking nothing
     int threads = 64;                    // front.threads: requests served at once
 
-    // Reads every key through `setting` (empty: the default). Throws
-    // Orvane::Exception naming the key of a value it cannot accept.
-    static FrontLimits fromSettings(const std::function<std::string(const std::string&)>& setting);
+    // `number` gives the value in force of a key, already checked against
+    // its range.
+    static FrontLimits fromSettings(const std::function<long long(const std::string&)>& number);
 };
 
 }  // namespace Host
