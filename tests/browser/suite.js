@@ -1,7 +1,7 @@
 #!/usr/bin/env node
 // The browser suite: Debian's Chromium, driven by playwright-core, against a
 // real orvane-host on a temporary profile. It uses the share pages as a
-// visitor would (downloads, an upload through the page's widget, the
+// visitor would (downloads, uploads through the page's uploader, the
 // gallery's lightbox and slideshow, the music player, the zip window),
 // fails on any console error of any page, and saves a screenshot of each
 // page (desktop and phone) into the output folder.
@@ -19,6 +19,7 @@ const path = require('path');
 
 const { Host, poll } = require('./host');
 const media = require('./media');
+const { uploads: uploadWalk } = require('./upload');
 // Checks of the host's own pages, each module adding its list.
 const PAGE_SUITES = [require('./explorer'), require('./owner'), require('./zip')];
 
@@ -175,87 +176,6 @@ async function listPage(session, host, folders) {
   await page.waitForSelector('a[title="notes.txt"]');
 
   await shootPhone(session, host.sharePage + '?vm=list', 'list-phone');
-  session.assertNoConsoleErrors();
-}
-
-// Keeps the highest progress each file's row showed, across the reload that
-// follows a finished queue.
-function recordUploadProgress() {
-  document.addEventListener('DOMContentLoaded', () => {
-    const target = document.getElementById('fsUploadProgress');
-    if (!target) return;
-    new MutationObserver(() => {
-      for (const row of target.querySelectorAll('.progressContainer')) {
-        const name = row.querySelector('.progressName').textContent;
-        const bar = row.querySelector('[data-percent]');
-        const percent = bar ? Number(bar.getAttribute('data-percent')) : 0;
-        const key = 'progress:' + name;
-        if (percent > Number(sessionStorage.getItem(key) || -1)) sessionStorage.setItem(key, String(percent));
-      }
-    }).observe(target, { subtree: true, childList: true, attributes: true });
-  });
-}
-
-async function uploads(session, host, folders, uploadPage) {
-  const context = await session.context({ httpCredentials: { username: 'writer', password: 'secret' } });
-  await context.addInitScript(recordUploadProgress);
-  const page = await context.newPage();
-  await page.goto(uploadPage);
-  await page.click('#swfcontent_link a');
-  await page.waitForSelector('#swf_content .swfupload-button', { state: 'visible' });
-  await session.shoot(page, 'upload-panel');
-
-  // Through the upload button and the file dialog.
-  const content = Buffer.from('Uploaded through the page widget.\n'.repeat(4000));
-  const [chooser] = await Promise.all([
-    page.waitForEvent('filechooser'),
-    page.click('.swfupload-button'),
-  ]);
-  await Promise.all([
-    page.waitForEvent('load'),
-    chooser.setFiles({ name: 'hello upload.txt', mimeType: 'text/plain', buffer: content }),
-  ]);
-  await page.waitForSelector('a[title="hello upload.txt"]');
-  assert.ok(fs.readFileSync(path.join(folders.uploads, 'hello upload.txt')).equals(content));
-  assert.equal(await page.evaluate(() => sessionStorage.getItem('progress:hello upload.txt')), '100');
-
-  // Dropped onto the page.
-  await Promise.all([
-    page.waitForEvent('load'),
-    page.evaluate(() => {
-      const data = new DataTransfer();
-      data.items.add(new File(['Dropped onto the page.\n'], 'dropped.txt', { type: 'text/plain' }));
-      const root = document.documentElement;
-      for (const type of ['dragenter', 'dragover', 'drop']) {
-        root.dispatchEvent(new DragEvent(type, { dataTransfer: data, bubbles: true, cancelable: true }));
-      }
-    }),
-  ]);
-  await page.waitForSelector('a[title="dropped.txt"]');
-  assert.equal(fs.readFileSync(path.join(folders.uploads, 'dropped.txt'), 'utf8'), 'Dropped onto the page.\n');
-
-  // Cancelled while the request is under way: the request is held in the
-  // browser until the cancel, so nothing reaches the folder.
-  let held = null;
-  let arrivedResolve;
-  const arrived = new Promise((resolve) => { arrivedResolve = resolve; });
-  await page.route('**/app/dapplinepro/upload?**', (route) => { held = route; arrivedResolve(); });
-  await page.click('#swfcontent_link a');
-  const [chooser2] = await Promise.all([page.waitForEvent('filechooser'), page.click('.swfupload-button')]);
-  await chooser2.setFiles({ name: 'cancel me.txt', mimeType: 'text/plain', buffer: Buffer.from('never stored') });
-  await arrived;
-  await page.waitForSelector('.progressCancel', { state: 'visible' });
-  await page.click('.progressCancel');
-  await poll('the cancelled row', () => page.$eval('.progressBarStatus', (s) => s.textContent === 'Cancelled'));
-  assert.equal(await page.textContent('#divStatus'), '0 Files Uploaded');
-  assert.equal(await page.$eval('#btnCancel', (b) => b.disabled), true);
-  await held.abort().catch(() => {});
-  await page.unroute('**/app/dapplinepro/upload?**');
-  assert.equal(fs.existsSync(path.join(folders.uploads, 'cancel me.txt')), false);
-
-  // "Close" folds the panel and shows the folder again.
-  await Promise.all([page.waitForEvent('load'), page.click('#btnClose')]);
-  await page.waitForSelector('a[title="existing.txt"]');
   session.assertNoConsoleErrors();
 }
 
@@ -425,7 +345,7 @@ async function main() {
     const session = new Session(browser, screenshots);
     const checks = [
       ['list page links download the right bytes', () => listPage(session, host, folders)],
-      ['upload through the page widget, by drop, and cancelled', () => uploads(session, host, folders, uploadPage)],
+      ['uploads: chunks with a break, a folder, a drop, a reload, a form, a cancel', () => uploadWalk(session, host, folders, uploadPage)],
       ['gallery thumbnails, lightbox, keys, slideshow and swipe', () => gallery(session, host)],
       ['music play list, playing and the next song', () => music(session, host)],
     ];

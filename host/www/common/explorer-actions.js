@@ -1,7 +1,7 @@
 // The explorer's changes to a folder: new folder, rename, delete, copy and
 // move (through a clipboard that survives moving between folders) and
-// uploads with progress. Each asks the host, says in the status line what
-// the host answered, and lists the folder again.
+// uploads of files and folders with progress. Each asks the host, says in
+// the status line what the host answered, and lists the folder again.
 "use strict";
 
 (function () {
@@ -152,12 +152,41 @@
   };
 
   // ---------------------------------------------------------------------
-  // Uploads: multipart to the host's upload path, with progress.
+  // Uploads: the share pages' uploader (the plug-in's js/uploader.js),
+  // resumable and in chunks where the host speaks tus, else multipart; files
+  // or whole folders, with progress, speed and time left.
 
-  P.uploadChosen = function () {
-    var files = Array.prototype.slice.call(this.fileInput.files);
-    this.fileInput.value = "";
-    if (files.length) this.upload(files);
+  var engine = null;
+  // The uploader, loaded once from the plug-in that serves the explorer's
+  // operations; a failed load is tried again at the next upload.
+  function uploadEngine() {
+    if (window.OrvaneUpload) return Promise.resolve(window.OrvaneUpload);
+    if (!engine) {
+      engine = new Promise(function (resolve, reject) {
+        var script = document.createElement("script");
+        script.src = U.OP + "js/uploader.js";
+        script.addEventListener("load", function () {
+          if (window.OrvaneUpload) resolve(window.OrvaneUpload);
+          else reject(new Error("no uploader"));
+        });
+        script.addEventListener("error", function () {
+          engine = null;
+          reject(new Error("the uploader could not be loaded"));
+        });
+        document.head.appendChild(script);
+      });
+    }
+    return engine;
+  }
+
+  P.uploadChosen = function (e) {
+    var input = e && e.target && e.target.files ? e.target : this.fileInput;
+    var list = Array.prototype.slice.call(input.files);
+    input.value = "";
+    if (!list.length) return;
+    var self = this;
+    uploadEngine().then(function (E) { self.upload(E.fromList(list)); },
+      function () { self.upload(list.map(function (f) { return { file: f, path: "" }; })); });
   };
 
   P.showProgress = function (percent, text) {
@@ -167,39 +196,67 @@
     this.progressText.textContent = text;
   };
 
-  P.upload = function (files) {
+  // The host's reason from its <result> answer, if it gave one.
+  function reasonOf(status, text) {
+    var doc = U.parseXml(text, /^\s*</.test(text || "") ? "application/xml" : "");
+    var root = doc && doc.documentElement;
+    return root && root.tagName === "result" ? U.childText(root, "message") : "";
+  }
+
+  // items: [{ file, path }], path a file's place in a chosen or dropped folder.
+  P.upload = function (items) {
     var self = this;
-    var form = new FormData();
-    files.forEach(function (f) { form.append("file", f, f.name); });
-    var what = files.length === 1 ? q(files[0].name) : files.length + " files";
-    var xhr = new XMLHttpRequest();
-    xhr.open("POST", U.OP + "START_GUEST_UPLOAD?path=" + encodeURIComponent(this.where.path));
-    xhr.upload.addEventListener("progress", function (e) {
-      if (e.lengthComputable) self.showProgress(Math.round((100 * e.loaded) / e.total), "Uploading " + what);
-    });
-    xhr.addEventListener("load", function () {
-      var ok = xhr.status >= 200 && xhr.status < 300;
-      var r = U.resultOf({ status: xhr.status, ok: ok, doc: U.parseXml(xhr.responseText, xhr.getResponseHeader("Content-Type")) });
-      if (r.ok) self.showProgress(100, "Uploaded " + what);
-      else self.progress.hidden = true;
-      self.setStatus(r.ok ? "ok" : "fail", r.ok ? r.message || "Uploaded " + what + "."
-        : "Could not upload " + what + ": " + (r.message || "the server gave no reason"));
-      self.refresh();
-    });
-    var broken = function () {
-      self.progress.hidden = true;
-      self.setStatus("fail", "Could not upload " + what + ": the connection was interrupted");
-    };
-    xhr.addEventListener("error", broken);
-    xhr.addEventListener("abort", broken);
+    var url = U.OP + "START_GUEST_UPLOAD?path=" + encodeURIComponent(this.where.path);
+    var what = items.length === 1 ? q(items[0].path || items[0].file.name) : items.length + " files";
     this.showProgress(0, "Uploading " + what);
     this.setStatus("busy", "Uploading\u2026");
-    xhr.send(form);
+    uploadEngine().then(function (E) {
+      var uploader = new E.Uploader({
+        url: url, field: "file", reasonOf: reasonOf,
+        onChange: function (u) {
+          var t = u.totals();
+          if (!u.running || !t.bytes) return;
+          self.showProgress(Math.floor((100 * t.sent) / t.bytes), "Uploading " + what + " \u00b7 " +
+            E.describe(t.sent) + " of " + E.describe(t.bytes) +
+            (t.speed > 0 ? " \u00b7 " + E.describe(t.speed) + "/s" : "") +
+            (t.left >= 0 ? " \u00b7 " + E.formatTime(t.left) + " left" : ""));
+        },
+        onIdle: function (u) { self.uploaded(u, what); },
+      });
+      uploader.add(items);
+    }, function (e) {
+      self.progress.hidden = true;
+      self.setStatus("fail", "Could not upload " + what + ": " + e.message);
+    });
   };
 
-  // Files dropped onto the folder go where the upload button would send them.
+  // The end of an upload: said in the status line, each failed file named
+  // with its reason and a button to try them again.
+  P.uploaded = function (uploader, what) {
+    var failed = uploader.items.filter(function (i) { return i.state === "failed"; });
+    var done = uploader.items.filter(function (i) { return i.state === "done"; });
+    if (!failed.length) {
+      if (done.length) this.showProgress(100, "Uploaded " + what);
+      else this.progress.hidden = true;
+      this.setStatus(done.length ? "ok" : "", done.length ? "Uploaded " + what + "." : "");
+    } else {
+      this.progress.hidden = true;
+      this.setStatus("fail", failed.map(function (i) {
+        return "Could not upload " + q(i.name) + ": " + i.message;
+      }).join(" "));
+      this.status.appendChild(document.createTextNode(" "));
+      this.status.appendChild(button("Retry", "expl-retry", function () {
+        uploader.retryFailed();
+      }));
+    }
+    this.refresh();
+  };
+
+  // Files and folders dropped onto the folder go where the upload button
+  // would send them.
   P.watchDrops = function (area) {
     var self = this;
+    uploadEngine().catch(function () {});  // ready before the first drop
     var accepts = function (e) {
       return self.writable && e.dataTransfer && Array.prototype.indexOf.call(e.dataTransfer.types, "Files") >= 0;
     };
@@ -215,8 +272,16 @@
       area.classList.remove("expl-drop");
       if (!accepts(e)) return;
       e.preventDefault();
-      var files = Array.prototype.slice.call(e.dataTransfer.files);
-      if (files.length) self.upload(files);
+      // Folders are read from the drop's entries while the event lasts.
+      var dropped = window.OrvaneUpload ? window.OrvaneUpload.fromDrop(e.dataTransfer)
+        : Promise.resolve(Array.prototype.slice.call(e.dataTransfer.files).map(function (f) {
+          return { file: f, path: "" };
+        }));
+      dropped.then(function (items) {
+        if (items.length) self.upload(items);
+      }, function () {
+        self.setStatus("fail", "The dropped folder could not be read.");
+      });
     });
   };
 })();

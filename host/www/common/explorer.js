@@ -45,6 +45,12 @@
     this.fileInput.multiple = true;
     this.fileInput.className = "expl-file-input";
     this.fileInput.addEventListener("change", this.uploadChosen.bind(this));
+    var folder = this.tools.appendChild(el("label", "button expl-upload-button", "Upload a folder"));
+    this.folderInput = folder.appendChild(el("input"));
+    this.folderInput.type = "file";
+    this.folderInput.webkitdirectory = true;
+    this.folderInput.className = "expl-file-input expl-folder-input";
+    this.folderInput.addEventListener("change", this.uploadChosen.bind(this));
     this.clipBar = root.appendChild(el("div", "expl-clip"));
     this.clipBar.hidden = true;
     this.progress = root.appendChild(el("div", "expl-progress"));

@@ -58,26 +58,35 @@ std::string logo(const PageFrame& frame) {
     return logoAnchor(frame, "orvane_dappline_logo", "");
 }
 
-std::string uploadItem() {
-    return "<li><div align='right'>"
-           "<div id=\"swfcontent_link\" style=\"display: block;\" class='uploadicon'>"
-           "<a href=\"javascript:void(0)\" onClick=\"toggleLayer('swf_content');"
-           "toggleLayer('swfcontent_link');\" title=\"Upload a File\" "
-           "style='padding-top:5px'>Upload File</a></div>"
-           "<div id=\"swf_content\" align='left' style='z-index:1;'>"
-           "<form id=\"form1\" action=\"index.php\" method=\"post\" "
-           "enctype=\"multipart/form-data\">"
-           "<div class=\"fieldset flash\" id=\"fsUploadProgress\">"
-           "<span class=\"legend\">Files</span></div>"
-           "<div id=\"divStatus\">0 Files Uploaded</div>"
-           "<div><span id=\"spanButtonPlaceHolder\"></span>"
-           "<input id=\"btnCancel\" type=\"button\" value=\"Cancel All Uploads\" "
-           "onclick=\"swfu.cancelQueue();\" disabled=\"disabled\" />"
+// The upload panel: files or a whole folder through the buttons, or
+// dropped onto the page; js/uploader.js sends them to the panel's address,
+// resumable where the host offers it.
+std::string uploadItem(const PageFrame& frame) {
+    return std::string(
+               "<li><div align='right'>"
+               "<div id=\"swfcontent_link\" style=\"display: block;\" class='uploadicon'>"
+               "<a href=\"javascript:void(0)\" onClick=\"toggleLayer('swf_content');"
+               "toggleLayer('swfcontent_link');\" title=\"Upload a File\" "
+               "style='padding-top:5px'>Upload File</a></div>"
+               "<div id=\"swf_content\" align='left' style='z-index:1;' "
+               "data-upload-url=\"") +
+           escapeHTML(frame.uploadURL) +
+           "\"><div class=\"upl-choose\">"
+           "<label class=\"upl-button\">Upload files"
+           "<input class=\"upl-files\" type=\"file\" multiple=\"multiple\" /></label>"
+           "<label class=\"upl-button upl-secondary\">Upload a folder"
+           "<input class=\"upl-folder\" type=\"file\" webkitdirectory=\"webkitdirectory\" "
+           "/></label></div>"
+           "<div class=\"upl-hint\">or drop files and folders onto the page</div>"
+           "<div class=\"fieldset upl-list\" id=\"fsUploadProgress\"></div>"
+           "<div id=\"divStatus\" class=\"upl-total\" role=\"status\">0 Files Uploaded</div>"
+           "<div><input id=\"btnCancel\" class=\"upl-cancel\" type=\"button\" "
+           "value=\"Cancel All Uploads\" disabled=\"disabled\" />"
            "<input id=\"btnClose\" type=\"button\" value=\"Close\" "
            "onclick=\"toggleLayer('swf_content');toggleLayer('swfcontent_link');"
            "window.location.reload();\" />"
-           "</div></form></div>"
-           "</div></li>";
+           "</div></div><script type=\"text/javascript\" src=\"" +
+           IMAGE_BASE + "/js/uploader.js\"></script></div></li>";
 }
 
 std::string tabLink(const std::string& id, const std::string& base, const std::string& vm,
@@ -327,7 +336,7 @@ std::string headerStart(const PageFrame& frame) {
                       "<li><div class='homeicon'><a href='/ui/guest/index.html' title='Home' "
                       "style='padding-top:5px'>Home</a></div></li>";
     if (frame.writeAccess)
-        out += uploadItem();
+        out += uploadItem(frame);
     return out;
 }
 

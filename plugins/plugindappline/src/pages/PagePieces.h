@@ -100,7 +100,9 @@ FolderListing listFolder(const std::string& folder);
 std::string metaElements(bool tabAfter);
 // <style> with the plug-in's style sheet, CR LF spaced.
 std::string styleElement(const std::string& css);
-// The four script elements of the upload button.
+// The four script elements of the multipart upload widget, on every page;
+// where the page shows the upload panel, the panel's own uploader
+// (js/uploader.js, loaded by the panel) takes the widget's place.
 std::string uploadScriptElements();
 // hideSpinner and showSpinner, each followed by a newline.
 std::string spinnerFunctions();
@@ -109,8 +111,8 @@ std::string uploadSettingsScript(const std::string& uploadURL);
 std::string toggleLayerFunction();
 
 // --- Header: the spinner, the content divisions, the logo, the header list
-// with the home item and (with write access) the upload item. The list is
-// left open for the page's own items.
+// with the home item and (with write access) the upload item with its panel
+// and uploader script. The list is left open for the page's own items.
 std::string headerStart(const PageFrame& frame);
 // The "Download Zip" item, as a div (list and music) or a span (gallery).
 std::string zipItem(bool spanForm);
