@@ -182,7 +182,7 @@ TEST_F(GalleryPage, OnlyTheFirstImageIsTheSlideshowAnchor) {
     EXPECT_TRUE(contains(page,
                          "<a class=\"image\"  href=\"a.png?viewsize=1\"  id='firstimagelink' "
                          "rel=\"lightbox[slideshow]\" title=\"a.png\"><img class=\"image\" "
-                         "src=\"a.png?thumbsize=1\"></img></a></div>"));
+                         "src=\"a.png?thumbsize=1\" loading=\"lazy\"></img></a></div>"));
     EXPECT_TRUE(contains(page,
                          "<a class=\"image\"  href=\"b.jpg?viewsize=1\" "
                          "rel=\"lightbox[slideshow]\" title=\"b.jpg\">"));

@@ -81,6 +81,8 @@ std::string goUpTile(const GalleryLayout& layout) {
            "\"></img></a></div>" + "<a href=\"../\" class=\"ph_folder_up\"> Go Up </a></div>";
 }
 
+// Thumbnails load as they come into view: a folder of a thousand pictures
+// shows its first screen without waiting for the rest.
 std::string imageTile(const std::string& name, bool last, bool first, int viewSize, int thumbSize,
                       bool itemLinks) {
     const std::string href = Page::encodeURIName(name);
@@ -91,7 +93,7 @@ std::string imageTile(const std::string& name, bool last, bool first, int viewSi
         (first ? " id='firstimagelink' " : "") + "rel=\"lightbox[slideshow]\" title=\"" +
         Page::escapeHTML(name) + "\">" + "<img class=\"image\" src=\"" +
         Page::escapeHTML(Page::encodeLinkPath(name)) + "?thumbsize=" + std::to_string(thumbSize) +
-        "\"></img></a></div>" + CRLF + CRLF;
+        "\" loading=\"lazy\"></img></a></div>" + CRLF + CRLF;
     if (itemLinks) {
         out += "<a href=\"" + view + "\" class=\"ph_item_view\">view</a>" + CRLF + CRLF +
                "<a href=\"" + href + "\" class=\"ph_item_download\">download</a>" + CRLF + CRLF;
