@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "orvane/FolderScreen.h"
@@ -126,13 +128,24 @@ struct ProfileForms {
     std::string real;
 };
 
+// Asked by every download: the resolved form (a realpath, a readlink per
+// component) is kept for the profile it was made for, once the folder
+// exists; another profile (tests switch) resolves anew.
 ProfileForms profileForms() {
-    ProfileForms forms;
+    static std::mutex mutex;
+    static std::string known;
+    static ProfileForms kept;
     const std::string profile = API::ProfileManager::getProfileRootDir();
     if (profile.empty())
-        return forms;
+        return ProfileForms();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (profile == known && !kept.real.empty())
+        return kept;
+    ProfileForms forms;
     forms.lexical = normalise(profile);
     realPath(profile, forms.real);
+    known = profile;
+    kept = forms;
     return forms;
 }
 

@@ -149,6 +149,12 @@ void SqliteDB::closeDB() {
     Poco::Mutex::ScopedLock lock(m_mutex);
     if (!m_db)
         return;
+    {
+        ConnectionLock connection(m_db);
+        for (auto& kept : m_prepared)
+            sqlite3_finalize(kept.second);
+        m_prepared.clear();
+    }
     sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_path.clear();
@@ -182,6 +188,34 @@ void SqliteDB::execDML(const std::string& sql) {
     }
     t_lastInsert.db = m_db;
     t_lastInsert.rowId = sqlite3_last_insert_rowid(m_db);
+}
+
+SqliteRows SqliteDB::execPrepared(const std::string& sql, const std::vector<std::string>& values) {
+    requireOpen();
+    ConnectionLock lock(m_db);
+    sqlite3_stmt*& stmt = m_prepared[sql];
+    if (!stmt && sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt,
+                                    nullptr) != SQLITE_OK) {
+        m_prepared.erase(sql);
+        throw SqliteException(sqlite3_errmsg(m_db));
+    }
+    // Reset however the rows below end, so the next caller starts afresh.
+    struct Reset {
+        sqlite3_stmt* stmt;
+        ~Reset() {
+            sqlite3_reset(stmt);
+            sqlite3_clear_bindings(stmt);
+        }
+    } reset{stmt};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (sqlite3_bind_text(stmt, static_cast<int>(i + 1), values[i].data(),
+                              static_cast<int>(values[i].size()), SQLITE_TRANSIENT) != SQLITE_OK)
+            throw SqliteException(sqlite3_errmsg(m_db));
+    }
+    SqliteRows rows;
+    while (stepRow(m_db, stmt))
+        rows.push_back(readRow(stmt));
+    return rows;
 }
 
 SqliteRows SqliteDB::execQuery(const std::string& sql) {

@@ -52,7 +52,7 @@ public:
     std::vector<MessagePtr> messages();
     std::size_t count();
     // Bounded wait until at least n messages arrived.
-    bool waitForCount(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForCount(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30));
     void clear();
 
 private:

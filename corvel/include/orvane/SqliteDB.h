@@ -12,6 +12,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace Orvane {
 namespace Misc {
@@ -61,6 +62,10 @@ public:
     // All throw SqliteException with SQLite's message.
     void execDML(const std::string& sql);
     SqliteRows execQuery(const std::string& sql);
+    // The same, for a query asked again and again with other values: the
+    // statement stays prepared on the connection (until closeDB) and the
+    // values are bound as text to its ?1, ?2, ...
+    SqliteRows execPrepared(const std::string& sql, const std::vector<std::string>& values);
     // First column of the first row; 0 when there is no row.
     std::int64_t execScalar(const std::string& sql);
     bool TableExists(const std::string& table, const std::string& schema = "");
@@ -78,6 +83,8 @@ private:
 
     sqlite3* m_db = nullptr;
     std::string m_path;
+    // Guarded by the connection's own mutex.
+    std::map<std::string, sqlite3_stmt*> m_prepared;
 };
 
 }  // namespace Misc

@@ -1,6 +1,8 @@
 #include "bridge/RequestTranslator.h"
 
-#include <Poco/UUIDGenerator.h>
+#include <atomic>
+#include <cstdint>
+#include <random>
 
 #include "http/HeaderText.h"
 #include "orvane/Defs.h"
@@ -11,8 +13,37 @@ namespace Host {
 
 using namespace Orvane::Defs;
 
+// A token pairs a request with its reply inside this process; it must be
+// unique and read as a UUID (the plug-in keys downloads by it), nothing
+// more. Reading the system's random source for each cost a system call per
+// request: half comes from a generator seeded once per thread, half from a
+// process-wide counter, which alone keeps two tokens apart.
 std::string RequestTranslator::newToken() {
-    return Poco::UUIDGenerator::defaultGenerator().createRandom().toString();
+    static std::atomic<std::uint64_t> counter{0};
+    thread_local std::mt19937_64 random = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device()};
+        return std::mt19937_64(seed);
+    }();
+    std::uint8_t bytes[16];
+    const std::uint64_t high = random();
+    const std::uint64_t low = counter.fetch_add(1, std::memory_order_relaxed);
+    for (int i = 0; i < 8; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(high >> (56 - 8 * i));
+        bytes[8 + i] = static_cast<std::uint8_t>(low >> (56 - 8 * i));
+    }
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0f) | 0x40);  // version 4
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3f) | 0x80);  // RFC 4122 variant
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(36);
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0f];
+    }
+    return text;
 }
 
 bool RequestTranslator::isWebDAVMethod(const std::string& method) {

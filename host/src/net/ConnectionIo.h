@@ -36,6 +36,8 @@ private:
     void awaitInput(long want, Clock::time_point until);
     bool writeNow(const char* data, std::size_t n);
     bool waitWritable(long want);
+    // Reads a small file into the gathered output, after its headers.
+    bool gatherFile(int fileFd, std::uint64_t offset, std::uint64_t count);
     bool sendPlainFile(int fileFd, std::uint64_t offset, std::uint64_t count);
     bool sendKernelTlsFile(int fileFd, std::uint64_t offset, std::uint64_t count);
     bool sendCopiedFile(int fileFd, std::uint64_t offset, std::uint64_t count);

@@ -102,7 +102,7 @@ private:
     // false when another share has its name or location.
     bool storeShare(Dappline& share, bool isNew);
     DapplinePtr readShareRow(const Misc::SqliteRow& row) const;
-    DapplinePtr firstShare(const std::string& sql);
+    DapplinePtr firstShare(const std::string& sql, const std::string& value);
 
     HistoryWriter m_history;
 };

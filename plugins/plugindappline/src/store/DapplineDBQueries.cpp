@@ -115,9 +115,10 @@ bool DapplineDB::run(const std::string& sql) {
     }
 }
 
-DapplinePtr DapplineDB::firstShare(const std::string& sql) {
+// Every request looks its share up: the statements stay prepared.
+DapplinePtr DapplineDB::firstShare(const std::string& sql, const std::string& value) {
     try {
-        SqliteRows rows = execQuery(sql);
+        SqliteRows rows = execPrepared(sql, {value});
         if (!rows.empty())
             return readShareRow(rows.front());
     } catch (const SqliteException& e) {
@@ -127,15 +128,15 @@ DapplinePtr DapplineDB::firstShare(const std::string& sql) {
 }
 
 DapplinePtr DapplineDB::getShare(int shareId) {
-    return firstShare(format("select * FROM SHARE WHERE SHAREID='%d';", shareId));
+    return firstShare("select * FROM SHARE WHERE SHAREID=?1;", std::to_string(shareId));
 }
 
 DapplinePtr DapplineDB::getShareByLocation(const std::string& location) {
-    return firstShare(format("select * FROM SHARE WHERE SHARELOCATION='%q';", location.c_str()));
+    return firstShare("select * FROM SHARE WHERE SHARELOCATION=?1;", location);
 }
 
 DapplinePtr DapplineDB::getShareByName(const std::string& name) {
-    return firstShare(format("select * FROM SHARE WHERE SHARENAME='%q';", name.c_str()));
+    return firstShare("select * FROM SHARE WHERE SHARENAME=?1;", name);
 }
 
 std::int64_t DapplineDB::getShareSizeLimit(const std::string& name) {
