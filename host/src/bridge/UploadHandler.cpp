@@ -12,6 +12,7 @@
 #include "http/MultipartReader.h"
 #include "http/RequestBody.h"
 #include "http/TempFile.h"
+#include "http/UrlPath.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "orvane/HTTPUtil.h"
@@ -53,16 +54,6 @@ std::uint64_t declaredLength(const Poco::Net::HTTPServerRequest& request) {
     if (!request.hasContentLength() || request.getContentLength64() < 0)
         return 0;
     return static_cast<std::uint64_t>(request.getContentLength64());
-}
-
-std::string queryValue(const std::string& query, const std::string& name) {
-    try {
-        Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query);
-        Poco::Net::HTMLForm form(request);
-        return form.get(name, "");
-    } catch (const Poco::Exception&) {
-        return std::string();
-    }
 }
 
 }  // namespace
@@ -290,7 +281,7 @@ void UploadHandler::finished(const std::string& path, std::uint64_t size) {
     Data::VariantRow& req = (*msg)[HTTP::MS_HTTP_REQ];
     req[HTTP::S_HTTP_REQ_UPLOADFILEPATH] = path;
     req[HTTP::S_HTTP_REQ_UPLOADFILESIZE] = static_cast<long long>(size);
-    req[HTTP::S_HTTP_REQ_SHARENAME] = queryValue(m_parts.query, "sharename");
+    req[HTTP::S_HTTP_REQ_SHARENAME] = UrlPath::queryValue(m_parts.query, "sharename");
     if (!Orvane::Dispatcher()->postMessage(msg))
         log().warning("Nobody took FINISH_UPLOAD for " + path);
 }

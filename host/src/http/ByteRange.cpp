@@ -5,10 +5,7 @@
 namespace Orvane {
 namespace Host {
 
-namespace {
-
-// Digits only, without overflow; false otherwise.
-bool toNumber(const std::string& text, std::uint64_t& value) {
+bool ByteRange::toNumber(const std::string& text, std::uint64_t& value) {
     if (text.empty() || text.size() > 19)
         return false;
     value = 0;
@@ -19,8 +16,6 @@ bool toNumber(const std::string& text, std::uint64_t& value) {
     }
     return true;
 }
-
-}  // namespace
 
 ByteRange ByteRange::parse(const std::string& header, std::uint64_t size) {
     ByteRange range;

@@ -20,6 +20,9 @@ struct ByteRange {
     std::uint64_t length() const { return last - first + 1; }
 
     static ByteRange parse(const std::string& header, std::uint64_t size);
+    // A byte count of a header: digits only, without overflow; false
+    // otherwise.
+    static bool toNumber(const std::string& text, std::uint64_t& value);
 };
 
 }  // namespace Host

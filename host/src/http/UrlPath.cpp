@@ -1,5 +1,9 @@
 #include "http/UrlPath.h"
 
+#include <Poco/Exception.h>
+#include <Poco/Net/HTMLForm.h>
+#include <Poco/Net/HTTPRequest.h>
+
 #include <cstring>
 
 #include "orvane/Util.h"
@@ -72,6 +76,16 @@ std::string UrlPath::normalize(const std::string& raw, const std::string& keep) 
         }
     }
     return out;
+}
+
+std::string UrlPath::queryValue(const std::string& query, const std::string& name) {
+    try {
+        Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query);
+        Poco::Net::HTMLForm form(request);
+        return form.get(name, "");
+    } catch (const Poco::Exception&) {
+        return std::string();
+    }
 }
 
 }  // namespace Host

@@ -27,6 +27,9 @@ public:
     // above 0x7E) percent-encoded. `keep` names further characters to keep
     // as they are ("?#" for a whole URL).
     static std::string normalize(const std::string& raw, const std::string& keep = "");
+    // The decoded value of one field of a raw query (as HTML forms encode
+    // it); "" when it is absent or the query cannot be read.
+    static std::string queryValue(const std::string& query, const std::string& name);
 };
 
 }  // namespace Host

@@ -12,6 +12,7 @@
 
 #include "bridge/RequestTranslator.h"
 #include "http/TempFile.h"
+#include "http/UrlPath.h"
 #include "orvane/Defs.h"
 #include "orvane/Dispatcher.h"
 #include "tus/TusFolders.h"
@@ -21,20 +22,6 @@ namespace Orvane {
 namespace Host {
 
 using namespace Orvane::Defs;
-
-namespace {
-
-std::string queryValue(const std::string& query, const std::string& name) {
-    try {
-        Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/form?" + query);
-        Poco::Net::HTMLForm form(request);
-        return form.get(name, "");
-    } catch (const Poco::Exception&) {
-        return std::string();
-    }
-}
-
-}  // namespace
 
 std::string TusCompletion::place(TusEntry& entry) {
     TusStore& store = TusStore::instance();
@@ -99,7 +86,7 @@ void TusCompletion::announce(const Poco::Net::HTTPServerRequest& request, const 
     req.erase(HTTP::S_HTTP_REQ_DESTINATION);
     req[HTTP::S_HTTP_REQ_UPLOADFILEPATH] = record.placed;
     req[HTTP::S_HTTP_REQ_UPLOADFILESIZE] = static_cast<long long>(record.length);
-    req[HTTP::S_HTTP_REQ_SHARENAME] = queryValue(record.query, "sharename");
+    req[HTTP::S_HTTP_REQ_SHARENAME] = UrlPath::queryValue(record.query, "sharename");
     if (!Orvane::Dispatcher()->postMessage(msg))
         Poco::Logger::get("Tus").warning("Nobody took FINISH_UPLOAD for " + record.placed);
 }

@@ -10,6 +10,7 @@
 
 #include <sstream>
 
+#include "http/ByteRange.h"
 #include "http/ResponseBody.h"
 
 namespace Orvane {
@@ -81,16 +82,7 @@ std::string TusProtocol::methodOf(const Poco::Net::HTTPServerRequest& request) {
 
 bool TusProtocol::number(const Poco::Net::HTTPServerRequest& request, const std::string& name,
                          std::uint64_t& value) {
-    const std::string text = Poco::trim(request.get(name, ""));
-    if (text.empty() || text.size() > 19)
-        return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return true;
+    return ByteRange::toNumber(Poco::trim(request.get(name, "")), value);
 }
 
 bool TusProtocol::metadata(const std::string& header, std::map<std::string, std::string>& values) {
