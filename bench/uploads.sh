@@ -108,7 +108,11 @@ done
 n=$(mbps "$size" "$(least "${ngx[@]}")")
 echo "  times (s): nginx PUT ${ngx[*]}; host PUT ${put[*]}; host -F ${form[*]}"
 echo "  server CPU (s): nginx PUT ${cpu_ngx[*]}; host PUT ${cpu_put[*]}; host -F ${cpu_form[*]}"
-report "curl -T (WebDAV PUT)" "$(mbps "$size" "$(least "${put[@]}")")" "$n" "MB/s" 0.7 "nginx PUT"
+report "curl -T (WebDAV PUT)" "$(mbps "$size" "$(least "${put[@]}")")" "$n" "MB/s" 1.0 "nginx PUT"
+# CPU: the least of the rounds on each side, nginx's over the host's.
+printf '%-40s host %8s s     %-9s %8s s     ratio %5s (goal >= 1.0)\n' "  server CPU, WebDAV PUT" \
+  "$(least "${cpu_put[@]}")" "nginx PUT" "$(least "${cpu_ngx[@]}")" \
+  "$(ratio "$(least "${cpu_ngx[@]}")" "$(least "${cpu_put[@]}")")"
 report "curl -F (upload path)" "$(mbps "$size" "$(least "${form[@]}")")" "$n" "MB/s" 0.7 "nginx PUT"
 
 # litmus against Apache's mod_dav: Debian's apache2 started on its own

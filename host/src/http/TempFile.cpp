@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <mutex>
+#include <new>
 
 namespace Orvane {
 namespace Host {
@@ -157,6 +159,36 @@ void TempFile::write(const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
         m_size += static_cast<std::uint64_t>(n);
     }
+}
+
+namespace {
+
+// Page-aligned, so that the kernel copies whole pages into the page cache.
+struct AlignedBuffer {
+    explicit AlignedBuffer(std::size_t size) {
+        if (::posix_memalign(&data, 4096, size) != 0)
+            throw std::bad_alloc();
+    }
+    ~AlignedBuffer() { ::free(data); }
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    void* data = nullptr;
+};
+
+}  // namespace
+
+bool TempFile::writeFrom(std::istream& in) {
+    AlignedBuffer buffer(kCopyBuffer);
+    char* bytes = static_cast<char*>(buffer.data);
+    while (in) {
+        // One read fills the buffer whole unless the body ends first.
+        in.read(bytes, static_cast<std::streamsize>(kCopyBuffer));
+        const std::streamsize n = in.gcount();
+        if (n <= 0)
+            break;
+        write(bytes, static_cast<std::size_t>(n));
+    }
+    return !in.bad();
 }
 
 void TempFile::close() {

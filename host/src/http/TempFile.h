@@ -5,12 +5,15 @@
 // to a journal in the profile before the file exists, and the next start
 // removes exactly those files. Given the write's SpaceReservation, every
 // chunk is charged to it before it is written, so that a share's limit and
-// the free-disk floor stop the transfer as soon as it would cross them.
+// the free-disk floor stop the transfer as soon as it would cross them. A
+// request body is best copied with writeFrom: large aligned writes, read
+// straight into the one buffer.
 // One object per transfer, used from one thread; the journal is shared and
 // guarded by a lock of its own.
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <string>
 
 #include "http/WriteFailure.h"
@@ -36,6 +39,13 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     void write(const char* data, std::size_t size);
+    // Writes what `in` gives until its end, in whole buffers of kCopyBuffer
+    // bytes at offsets that are multiples of it (one read and one write per
+    // buffer, no other copy), each charged before it is written. False when
+    // the stream failed (the client left, a broken framing); throws
+    // WriteFailure as write() does.
+    bool writeFrom(std::istream& in);
+    static const std::size_t kCopyBuffer = 1024 * 1024;
     std::uint64_t size() const { return m_size; }
     // Closes the file and renames it to `path`, replacing what is there.
     void replace(const std::string& path);

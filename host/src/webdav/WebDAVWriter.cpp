@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <vector>
 
 #include "http/TempFile.h"
 #include "orvane/Util.h"
@@ -20,8 +19,6 @@ using Poco::Net::HTTPResponse;
 
 namespace {
 
-const std::size_t kChunk = 256 * 1024;
-
 Poco::Logger& log() {
     return Poco::Logger::get("WebDAV");
 }
@@ -35,16 +32,7 @@ bool ownsLocksFor(WebDAVExchange& x, const std::string& path, bool tree, bool me
 // False (with the client gone or the body short) when the body did not
 // arrive whole.
 bool copyBody(WebDAVExchange& x, TempFile& file) {
-    std::istream& in = x.request.stream();
-    std::vector<char> chunk(kChunk);
-    while (in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        const std::streamsize n = in.gcount();
-        if (n <= 0)
-            break;
-        file.write(chunk.data(), static_cast<std::size_t>(n));
-    }
-    if (in.bad())
+    if (!file.writeFrom(x.request.stream()))
         return false;
     return !x.request.hasContentLength() ||
            static_cast<Poco::Int64>(file.size()) == x.request.getContentLength64();

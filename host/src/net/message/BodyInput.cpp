@@ -59,6 +59,28 @@ int BodyInput::readFromDevice(char* buffer, std::streamsize length) {
     return static_cast<int>(got);
 }
 
+// A large read goes straight into the caller's memory, without passing
+// through the stream's own buffer: one copy less, and fewer reads.
+std::streamsize BodyInput::xsgetn(char* buffer, std::streamsize length) {
+    std::streamsize got = 0;
+    const std::streamsize held = std::min<std::streamsize>(egptr() - gptr(), length);
+    if (held > 0) {
+        std::memcpy(buffer, gptr(), static_cast<std::size_t>(held));
+        gbump(static_cast<int>(held));
+        got = held;
+    }
+    while (length - got >= kBufferSize) {
+        const int n =
+            readFromDevice(buffer + got, std::min<std::streamsize>(length - got, 1 << 30));
+        if (n <= 0)
+            return got;
+        got += n;
+    }
+    if (got < length)
+        got += Poco::BufferedStreamBuf::xsgetn(buffer + got, length - got);
+    return got;
+}
+
 std::size_t BodyInput::readSome(char* buffer, std::size_t length) {
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_left));
     const std::size_t got = m_io.read(buffer, wanted, deadline());

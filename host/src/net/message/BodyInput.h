@@ -33,6 +33,7 @@ public:
 
 private:
     int readFromDevice(char* buffer, std::streamsize length) override;
+    std::streamsize xsgetn(char* buffer, std::streamsize length) override;
     std::size_t readSome(char* buffer, std::size_t length);
     std::size_t readChunked(char* buffer, std::size_t length);
     bool nextChunk();
