@@ -46,15 +46,10 @@ OpenList& openList() {
     return list;
 }
 
+// One stat: page handlers ask for every picture.
 bool isFolder(const std::string& folder) {
-    if (folder.empty())
-        return false;
-    try {
-        Poco::File file(folder);
-        return file.exists() && file.isDirectory();
-    } catch (const Poco::Exception&) {
-        return false;
-    }
+    struct stat st;
+    return !folder.empty() && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string cacheDir(const std::string& profile) {
@@ -102,7 +97,7 @@ CacheDBPtr openFile(const std::string& file) {
     }
 }
 
-CacheDBPtr findOrOpen(const std::string& file) {
+CacheDBPtr findOrOpen(const std::string& dir, const std::string& file) {
     std::lock_guard<std::mutex> lock(openMutex());
     OpenList& list = openList();
     for (auto it = list.begin(); it != list.end(); ++it) {
@@ -111,6 +106,7 @@ CacheDBPtr findOrOpen(const std::string& file) {
             return it->second;
         }
     }
+    makeCacheDir(dir);
     CacheDBPtr db = openFile(file);
     list.emplace_front(file, db);
     if (list.size() > OPEN_DATABASES)
@@ -135,8 +131,7 @@ boost::shared_ptr<OrvaneCacheDB> LocalCacheDBHolder::GetCacheDB(const std::strin
     if (profile.empty() || !isFolder(native))
         return boost::shared_ptr<OrvaneCacheDB>();
     const std::string dir = cacheDir(profile);
-    makeCacheDir(dir);
-    return findOrOpen(fileFor(dir, native));
+    return findOrOpen(dir, fileFor(dir, native));
 }
 
 bool LocalCacheDBHolder::ClearAll() {

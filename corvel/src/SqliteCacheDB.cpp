@@ -11,37 +11,49 @@ namespace {
 // Page handlers and the background run write the same folder's file.
 const int BUSY_TIMEOUT_MS = 5000;
 
-const char* const THUMBNAILS = "thumbnails";
-const char* const SLIDES = "slides";
-
 const char* const SCHEMA =
     "CREATE TABLE IF NOT EXISTS thumbnails("
     " key TEXT PRIMARY KEY NOT NULL, stamp TEXT NOT NULL, data BLOB NOT NULL);"
     "CREATE TABLE IF NOT EXISTS slides("
     " key TEXT PRIMARY KEY NOT NULL, stamp TEXT NOT NULL, data BLOB NOT NULL);";
 
-// One prepared statement, finalized on every way out.
-class Statement {
+// By table, then by query, in the order of SqliteCacheDB's enums.
+const char* const SQL[2][5] = {
+    {"SELECT 1 FROM thumbnails WHERE key=?1 AND stamp=?2",
+     "SELECT data FROM thumbnails WHERE key=?1",
+     "SELECT data FROM thumbnails WHERE key=?1 AND stamp=?2",
+     "INSERT OR REPLACE INTO thumbnails(key, stamp, data) VALUES(?1, ?2, ?3)",
+     "DELETE FROM thumbnails WHERE key=?1"},
+    {"SELECT 1 FROM slides WHERE key=?1 AND stamp=?2", "SELECT data FROM slides WHERE key=?1",
+     "SELECT data FROM slides WHERE key=?1 AND stamp=?2",
+     "INSERT OR REPLACE INTO slides(key, stamp, data) VALUES(?1, ?2, ?3)",
+     "DELETE FROM slides WHERE key=?1"},
+};
+
+// One use of a kept statement: reset on every way out, so that it holds
+// no read transaction open and no pointer to the caller's strings.
+class Use {
 public:
-    Statement(sqlite3* db, const std::string& sql) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &m_stmt, nullptr) != SQLITE_OK)
-            m_stmt = nullptr;
+    explicit Use(sqlite3_stmt* stmt) : m_stmt(stmt) {}
+    ~Use() {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
     }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
     sqlite3_stmt* get() const { return m_stmt; }
+    // The bytes are the caller's and outlive the step (no copy).
     bool bindText(int index, const std::string& text) {
         return sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
-                                 SQLITE_TRANSIENT) == SQLITE_OK;
+                                 SQLITE_STATIC) == SQLITE_OK;
     }
     bool bindBlob(int index, const std::string& bytes) {
         return sqlite3_bind_blob(m_stmt, index, bytes.data(), static_cast<int>(bytes.size()),
-                                 SQLITE_TRANSIENT) == SQLITE_OK;
+                                 SQLITE_STATIC) == SQLITE_OK;
     }
 
 private:
-    sqlite3_stmt* m_stmt = nullptr;
+    sqlite3_stmt* m_stmt;
 };
 
 }  // namespace
@@ -68,24 +80,38 @@ SqliteCacheDB::SqliteCacheDB(const std::string& file) : m_file(file) {
 }
 
 SqliteCacheDB::~SqliteCacheDB() {
+    for (auto& table : m_statements) {
+        for (sqlite3_stmt* stmt : table)
+            sqlite3_finalize(stmt);
+    }
     sqlite3_close(m_db);
 }
 
+bool SqliteCacheDB::readCurrentThumb(const std::string& key, const std::string& stamp,
+                                     const PictureSink& sink) {
+    return readCurrent(THUMBS, key, stamp, sink);
+}
+
+bool SqliteCacheDB::readCurrentSlide(const std::string& key, const std::string& stamp,
+                                     const PictureSink& sink) {
+    return readCurrent(SLIDES, key, stamp, sink);
+}
+
 bool SqliteCacheDB::isThumbPresent(const std::string& key, const std::string& stamp) {
-    return isPresent(THUMBNAILS, key, stamp);
+    return isPresent(THUMBS, key, stamp);
 }
 
 bool SqliteCacheDB::getThumbImage(const std::string& key, std::string& data) {
-    return get(THUMBNAILS, key, data);
+    return get(THUMBS, key, data);
 }
 
 bool SqliteCacheDB::addThumbImage(const std::string& key, const std::string& data,
                                   const std::string& stamp) {
-    return add(THUMBNAILS, key, data, stamp);
+    return add(THUMBS, key, data, stamp);
 }
 
 bool SqliteCacheDB::deleteThumbImage(const std::string& key) {
-    return remove(THUMBNAILS, key);
+    return remove(THUMBS, key);
 }
 
 bool SqliteCacheDB::isSlidePresent(const std::string& key, const std::string& stamp) {
@@ -105,10 +131,20 @@ bool SqliteCacheDB::deleteSlideImage(const std::string& key) {
     return remove(SLIDES, key);
 }
 
-bool SqliteCacheDB::isPresent(const char* table, const std::string& key, const std::string& stamp) {
+sqlite3_stmt* SqliteCacheDB::statement(Table table, Query query, const char* what) {
+    sqlite3_stmt*& stmt = m_statements[table][query];
+    if (!stmt && sqlite3_prepare_v3(m_db, SQL[table][query], -1, SQLITE_PREPARE_PERSISTENT, &stmt,
+                                    nullptr) != SQLITE_OK) {
+        stmt = nullptr;
+        fail(what);
+    }
+    return stmt;
+}
+
+bool SqliteCacheDB::isPresent(Table table, const std::string& key, const std::string& stamp) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Statement stmt(m_db, std::string("SELECT 1 FROM ") + table + " WHERE key=?1 AND stamp=?2");
-    if (!stmt.get() || !stmt.bindText(1, key) || !stmt.bindText(2, stamp))
+    Use stmt(statement(table, PRESENT, "look up"));
+    if (!stmt.bindText(1, key) || !stmt.bindText(2, stamp))
         fail("look up");
     const int rc = sqlite3_step(stmt.get());
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
@@ -116,10 +152,10 @@ bool SqliteCacheDB::isPresent(const char* table, const std::string& key, const s
     return rc == SQLITE_ROW;
 }
 
-bool SqliteCacheDB::get(const char* table, const std::string& key, std::string& data) {
+bool SqliteCacheDB::get(Table table, const std::string& key, std::string& data) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Statement stmt(m_db, std::string("SELECT data FROM ") + table + " WHERE key=?1");
-    if (!stmt.get() || !stmt.bindText(1, key))
+    Use stmt(statement(table, GET, "read"));
+    if (!stmt.bindText(1, key))
         fail("read");
     const int rc = sqlite3_step(stmt.get());
     if (rc == SQLITE_DONE)
@@ -132,23 +168,39 @@ bool SqliteCacheDB::get(const char* table, const std::string& key, std::string& 
     return true;
 }
 
-bool SqliteCacheDB::add(const char* table, const std::string& key, const std::string& data,
+bool SqliteCacheDB::readCurrent(Table table, const std::string& key, const std::string& stamp,
+                                const PictureSink& sink) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Use stmt(statement(table, CURRENT, "read"));
+    if (!stmt.bindText(1, key) || !stmt.bindText(2, stamp))
+        fail("read");
+    const int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_DONE)
+        return false;
+    if (rc != SQLITE_ROW)
+        fail("read");
+    const void* bytes = sqlite3_column_blob(stmt.get(), 0);
+    const int length = sqlite3_column_bytes(stmt.get(), 0);
+    sink(bytes ? static_cast<const char*>(bytes) : "",
+         bytes ? static_cast<std::size_t>(length) : 0);
+    return true;
+}
+
+bool SqliteCacheDB::add(Table table, const std::string& key, const std::string& data,
                         const std::string& stamp) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Statement stmt(m_db, std::string("INSERT OR REPLACE INTO ") + table +
-                             "(key, stamp, data) VALUES(?1, ?2, ?3)");
-    if (!stmt.get() || !stmt.bindText(1, key) || !stmt.bindText(2, stamp) ||
-        !stmt.bindBlob(3, data))
+    Use stmt(statement(table, ADD, "store"));
+    if (!stmt.bindText(1, key) || !stmt.bindText(2, stamp) || !stmt.bindBlob(3, data))
         fail("store");
     if (sqlite3_step(stmt.get()) != SQLITE_DONE)
         fail("store");
     return true;
 }
 
-bool SqliteCacheDB::remove(const char* table, const std::string& key) {
+bool SqliteCacheDB::remove(Table table, const std::string& key) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Statement stmt(m_db, std::string("DELETE FROM ") + table + " WHERE key=?1");
-    if (!stmt.get() || !stmt.bindText(1, key))
+    Use stmt(statement(table, REMOVE, "delete"));
+    if (!stmt.bindText(1, key))
         fail("delete");
     if (sqlite3_step(stmt.get()) != SQLITE_DONE)
         fail("delete");

@@ -1,5 +1,6 @@
 // One picture folder's image cache file: the tables "thumbnails" and "slides"
-// (key, stamp, data) in WAL mode, on one SQLite connection. Any thread may
+// (key, stamp, data) in WAL mode, on one SQLite connection whose statements
+// are prepared once, on first use, and kept until it closes. Any thread may
 // call it: each call holds the object's mutex for its one statement, and the
 // busy timeout covers a second connection to the same file.
 #pragma once
@@ -10,6 +11,7 @@
 #include "orvane/CacheDB.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace Orvane {
 namespace System {
@@ -25,6 +27,11 @@ public:
 
     // Each throws Orvane::Exception when the statement fails; the result is
     // the answer itself (present, found, stored, deleted or already gone).
+    bool readCurrentThumb(const std::string& key, const std::string& stamp,
+                          const PictureSink& sink) override;
+    bool readCurrentSlide(const std::string& key, const std::string& stamp,
+                          const PictureSink& sink) override;
+
     bool isThumbPresent(const std::string& key, const std::string& stamp) override;
     bool getThumbImage(const std::string& key, std::string& data) override;
     bool addThumbImage(const std::string& key, const std::string& data,
@@ -40,16 +47,24 @@ public:
     const std::string& file() const { return m_file; }
 
 private:
-    bool isPresent(const char* table, const std::string& key, const std::string& stamp);
-    bool get(const char* table, const std::string& key, std::string& data);
-    bool add(const char* table, const std::string& key, const std::string& data,
+    enum Table { THUMBS, SLIDES, TABLES };
+    enum Query { PRESENT, GET, CURRENT, ADD, REMOVE, QUERIES };
+
+    bool isPresent(Table table, const std::string& key, const std::string& stamp);
+    bool get(Table table, const std::string& key, std::string& data);
+    bool readCurrent(Table table, const std::string& key, const std::string& stamp,
+                     const PictureSink& sink);
+    bool add(Table table, const std::string& key, const std::string& data,
              const std::string& stamp);
-    bool remove(const char* table, const std::string& key);
+    bool remove(Table table, const std::string& key);
+    // The kept statement, prepared on first use; call with m_mutex held.
+    sqlite3_stmt* statement(Table table, Query query, const char* what);
     void exec(const char* sql);
     [[noreturn]] void fail(const std::string& what) const;
 
     std::string m_file;
     sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_statements[TABLES][QUERIES] = {};
     std::mutex m_mutex;
 };
 

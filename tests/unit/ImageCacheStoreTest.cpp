@@ -110,9 +110,23 @@ TEST_F(ImageCacheStore, EntriesCountOnlyWithTheirStamp) {
     EXPECT_EQ(bytes, read);
     EXPECT_FALSE(db->getSlideImage("a.jpg", read));
 
+    // The one-read form gives the bytes only with the stamp they were stored with.
+    std::string sunk = "untouched";
+    const OrvaneCacheDB::PictureSink sink = [&sunk](const char* bytes, std::size_t length) {
+        sunk.assign(bytes, length);
+    };
+    EXPECT_FALSE(db->readCurrentThumb("a.jpg", "2020-01-01 10:00:01", sink));
+    EXPECT_FALSE(db->readCurrentSlide("a.jpg", "2020-01-01 10:00:00", sink));
+    EXPECT_EQ("untouched", sunk);
+    ASSERT_TRUE(db->readCurrentThumb("a.jpg", "2020-01-01 10:00:00", sink));
+    EXPECT_EQ(bytes, sunk);
+
     ASSERT_TRUE(db->addSlideImage("a.jpg", "slide", "s1"));
     ASSERT_TRUE(db->addSlideImage("a.jpg", "newer", "s2"));
     EXPECT_FALSE(db->isSlidePresent("a.jpg", "s1"));
+    EXPECT_FALSE(db->readCurrentSlide("a.jpg", "s1", sink));
+    ASSERT_TRUE(db->readCurrentSlide("a.jpg", "s2", sink));
+    EXPECT_EQ("newer", sunk);
     ASSERT_TRUE(db->getSlideImage("a.jpg", read));
     EXPECT_EQ("newer", read);
 

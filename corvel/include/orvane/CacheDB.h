@@ -6,6 +6,8 @@
 #pragma once
 
 #include <boost/shared_ptr.hpp>
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace Orvane {
@@ -13,7 +15,20 @@ namespace System {
 
 class OrvaneCacheDB {
 public:
+    // Gets a stored picture's bytes, valid only during the call (they are
+    // the database's own, not a copy).
+    typedef std::function<void(const char* bytes, std::size_t length)> PictureSink;
+
     virtual ~OrvaneCacheDB() = default;
+
+    // A page's picture in one read: hands the entry for `key` to `sink` when
+    // it carries `stamp`, and returns true; false (sink not called) when
+    // there is none or it is stale. The same as is...Present followed by
+    // get...Image, without a second look-up or a copy.
+    virtual bool readCurrentThumb(const std::string& key, const std::string& stamp,
+                                  const PictureSink& sink) = 0;
+    virtual bool readCurrentSlide(const std::string& key, const std::string& stamp,
+                                  const PictureSink& sink) = 0;
 
     virtual bool isThumbPresent(const std::string& key, const std::string& stamp) = 0;
     virtual bool getThumbImage(const std::string& key, std::string& data) = 0;

@@ -5,6 +5,7 @@
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Logger.h>
+#include <Poco/Timestamp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,6 +75,11 @@ std::string slideKey(const std::string& stem, int width, int height) {
 
 std::string fileStamp(const std::string& path) {
     return Poco::DateTimeFormatter::format(Poco::File(path).getLastModified(),
+                                           Poco::DateTimeFormat::SORTABLE_FORMAT);
+}
+
+std::string fileStamp(std::time_t modified) {
+    return Poco::DateTimeFormatter::format(Poco::Timestamp::fromEpochTime(modified),
                                            Poco::DateTimeFormat::SORTABLE_FORMAT);
 }
 

@@ -11,6 +11,7 @@
 #include <Poco/Event.h>
 #include <atomic>
 #include <boost/shared_ptr.hpp>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ std::string thumbKey(const std::string& stem, int side);
 std::string slideKey(const std::string& stem, int width, int height);
 // The file's modification time, UTC, in Poco's sortable form.
 std::string fileStamp(const std::string& path);
+// The same from a modification time already at hand (a stat's st_mtime).
+std::string fileStamp(std::time_t modified);
 // The gallery's pictures, by name: JPEG, PNG and camera raw files.
 bool isGalleryPicture(const std::string& name);
 // The content types decoded for the gallery, judged by the file's content;
