@@ -2,6 +2,7 @@
 // resolved, and, where the file system has them, on their resolved form too, so
 // that neither a ".." nor a symbolic link leads into a refused area.
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -313,23 +314,31 @@ std::string FolderScreen::pathOf(const std::string& base, const std::string& nam
 // An entry that is no link lies where its folder does: its resolved form is
 // the folder's with the name appended, and it cannot lead out of anything.
 bool FolderScreen::allows(const std::string& name, struct stat& st, bool& isLink) const {
+    return allowsAt(AT_FDCWD, name, st, isLink);
+}
+
+bool FolderScreen::allowsAt(int dirFd, const std::string& name, struct stat& st,
+                            bool& isLink) const {
     if (m_folder.empty() || m_folder[0] != '/' || name.empty() || name == "." || name == ".." ||
         name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
         return false;
-    const std::string path = pathOf(m_folder, name);
-    if (::lstat(path.c_str(), &st) != 0)
+    const int found = dirFd == AT_FDCWD ? ::lstat(pathOf(m_folder, name).c_str(), &st)
+                                        : ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+    if (found != 0)
         return false;
     isLink = S_ISLNK(st.st_mode);
     if (isLink) {
+        const std::string path = pathOf(m_folder, name);
         if (!isAllowedPath(path, true, true) || ::stat(path.c_str(), &st) != 0)
             return false;
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            return false;
+        return m_confineTo.empty() || isPathWithinResolved(path, m_confineTo);
     }
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
         return false;
-    if (isLink)
-        return m_confineTo.empty() || isPathWithinResolved(path, m_confineTo);
     if (m_real.empty())
-        return isAllowedPath(path, true, true);
+        return isAllowedPath(pathOf(m_folder, name), true, true);
     const std::string lexical = pathOf(m_lexical, name);
     const std::string real = pathOf(m_real, name);
     return outsideRefusedRoots(lexical) && outsideRefusedRoots(real) &&

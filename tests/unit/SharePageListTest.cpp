@@ -2,6 +2,11 @@
 // order, rows, icons, shortened names, tabs, write-only pieces, and names
 // and texts that try to break out of the page.
 #include <Poco/File.h>
+#include <Poco/URI.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <tuple>
 
 #include "SharePageFixture.h"
 #include "orvane/Customization.h"
@@ -40,12 +45,20 @@ protected:
                         const std::string& href, const std::string& title, const std::string& shown,
                         const std::string& icon) {
         Poco::File file(path);
+        return fileRowShowing(
+            rowStart, href, title, shown, icon,
+            Orvane::Util::readableFileSize(static_cast<std::int64_t>(file.getSize()), 0),
+            Orvane::Util::localNiceTimeStrFromUTCTime(file.getLastModified()));
+    }
+
+    std::string fileRowShowing(const std::string& rowStart, const std::string& href,
+                               const std::string& title, const std::string& shown,
+                               const std::string& icon, const std::string& size,
+                               const std::string& time) {
         return rowStart + ICON_START + "/app/dapplinepro" + icon + "\"></img>" +
                "</td><td class=\"tbl_filename\"><a href=\"" + href + "\" title=\"" + title +
-               "\" >" + shown + "</a></td><td class=\"tbl_right\" >" +
-               Orvane::Util::readableFileSize(static_cast<std::int64_t>(file.getSize()), 0) +
-               "</td><td class=\"tbl_right\">" +
-               Orvane::Util::localNiceTimeStrFromUTCTime(file.getLastModified()) + "</td>" +
+               "\" >" + shown + "</a></td><td class=\"tbl_right\" >" + size +
+               "</td><td class=\"tbl_right\">" + time + "</td>" +
                "<td class=\"tbl_right\"><a href=\"" + href +
                "?action=download \"><img title=\"Download File\" style=\"vertical-align: "
                "middle;margin-left:3px;\" border=\"0\" "
@@ -273,6 +286,146 @@ TEST_F(SharePageList, FileNamedLikeTheTabMarkerStaysAName) {
     const std::string body = page("pub/");
     EXPECT_TRUE(contains(body, "title=\"##TABS##.txt\" >##TABS##.txt</a>"));
     EXPECT_EQ(1u, countOf(body, "<div id=\"tab_navi\""));
+}
+
+// Every byte of one page, for a folder whose names, sizes and times are
+// fixed, in a zone with summer time (times on both sides of each change).
+// Only the style sheet, the upload address's folder and signature and the
+// footer's clock are filled in.
+TEST_F(SharePageList, PageBytesForAFixedFolder) {
+    struct Zone {
+        Zone() : had(::getenv("TZ") != nullptr), old(had ? ::getenv("TZ") : "") {
+            ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+            ::tzset();
+        }
+        ~Zone() {
+            if (had)
+                ::setenv("TZ", old.c_str(), 1);
+            else
+                ::unsetenv("TZ");
+            ::tzset();
+        }
+        const bool had;
+        const std::string old;
+    } zone;
+    const std::string long51 = "Start" + std::string(6, 'm') + std::string(36, 'e') + ".txt";
+    const std::vector<std::tuple<std::string, std::int64_t, std::time_t>> files = {
+        {"b.txt", 0, 1262304000},        // 2010-01-01 00:00:00 UTC
+        {"A.txt", 1536, 1269737999},     // the last second before summer time
+        {"song.mp3", 2560, 1269738000},  // its first second
+        {"Report.PDF", 1572864, 1278590400},
+        {"README", 1023, -30000000},                 // before 1970
+        {"a\"b'c&d <e>.txt", 1024, 1288486799},      // the last second of summer time
+        {"100% #1?.txt", 5368709120LL, 1288486800},  // the first after it
+        {"\xC3\xA9t\xC3\xA9.jpg", 7, 1288494000},
+        {long51, 1, 4102444800},
+    };
+    for (const auto& f : files) {
+        Poco::File file(m_temp->write("pub/in/" + std::get<0>(f), ""));
+        file.setSize(static_cast<Poco::File::FileSize>(std::get<1>(f)));
+        file.setLastModified(Poco::Timestamp::fromEpochTime(std::get<2>(f)));
+    }
+    m_temp->mkdir("pub/in/Z");
+    m_temp->mkdir("pub/in/sub dir");
+    m_temp->write("pub/in/.hidden", "h");
+    addShare("pub", "pub");
+    std::string body = page("pub/in/");
+    const std::string clockStart = "&nbsp;<br/>";
+    const std::size_t clock = body.find(clockStart);
+    ASSERT_NE(std::string::npos, clock);
+    const std::size_t clockEnd = body.find(".</div>", clock);
+    ASSERT_NE(std::string::npos, clockEnd);
+    body.replace(clock + clockStart.size(), clockEnd - clock - clockStart.size(), "CLOCK");
+    std::string folder;
+    Poco::URI::encode(m_temp->path() + "/pub/in", Orvane::Defs::HTTP::URL_SPECIAL_CHARS, folder);
+    const std::string tabBase = "'/app/dapplinepro/share/pub/in/?vm=";
+    const std::string expected =
+        "<!doctype html><html><head><meta http-equiv=\"X-UA-Compatible\" content=\"IE=8\" />\r\n"
+        "<meta http-equiv=\"content-type\" content=\"text/html; charset=utf-8\" />\r\n\r\n"
+        "<title>Orvane Dappline</title>\r\n\r\n<style type=\"text/css\">\r\n\r\n" +
+        m_plugin->css() +
+        "</style>\r\n\r\n"
+        "<script type=\"text/javascript\" src=\"/app/dapplinepro/swfupload/swfupload.js\"></script>"
+        "<script type=\"text/javascript\" src=\"/app/dapplinepro/js/swfupload.queue.js\"></script>"
+        "<script type=\"text/javascript\" src=\"/app/dapplinepro/js/fileprogress.js\"></script>"
+        "<script type=\"text/javascript\" src=\"/app/dapplinepro/js/handlers.js\"></script>"
+        "<script language='javascript'><!--\n"
+        "function hideSpinner() { document.getElementById('spinner').style.display = 'none'; }\n"
+        "function showSpinner() { document.getElementById('spinner').style.display = ''; }\n"
+        "var swfu;window.onload = function() { var settings = { flash_url : "
+        "\"/app/dapplinepro/swfupload/swfupload.swf\", upload_url: "
+        "\"/app/dapplinepro/upload?appname=dapplinepro&expandzip=0&directory=" +
+        folder + "&dirname=pub/in/&sharename=pub&" +
+        Orvane::API::ProfileManager::generateURLAuth("") +
+        "\", custom_settings : { progressTarget : \"fsUploadProgress\", cancelButtonId : "
+        "\"btnCancel\" }, debug: false, button_image_url: "
+        "\"/app/dapplinepro/images/TestImageNoText_65x29.png\", button_width: \"60\", "
+        "button_height: \"29\", button_placeholder_id: \"spanButtonPlaceHolder\", button_text: "
+        "'<span class=\"theFont\">Upload</span>', button_text_style: \".theFont { font-size: 14; "
+        "}\", button_text_left_padding: 7, button_text_top_padding: 3, file_queued_handler : "
+        "fileQueued, file_queue_error_handler : fileQueueError, file_dialog_complete_handler : "
+        "fileDialogComplete, upload_start_handler : uploadStart, upload_progress_handler : "
+        "uploadProgress, upload_error_handler : uploadError, upload_success_handler : "
+        "uploadSuccess, upload_complete_handler : uploadComplete, queue_complete_handler : "
+        "queueComplete }; swfu = new SWFUpload(settings); };\n"
+        "function toggleLayer(whichLayer) { var elem = document.getElementById(whichLayer); if "
+        "(!elem) return; var vis = elem.style; var shown = vis.display ? vis.display != 'none' : "
+        "elem.offsetWidth > 0 || elem.offsetHeight > 0; vis.display = shown ? 'none' : 'block'; "
+        "}\n//-->\n</script></head>\r\n\r\n<body>\r\n\r\n"
+        "<div id='spinner' style='position: absolute; top: 190px; left:320px;z-index:20;'><img "
+        "src='/app/dapplinepro/small_loader.gif'/></img></div><script type='text/javascript'> "
+        "hideSpinner();</script><div id=\"content_wrapper\"><div id=\"content\"><div "
+        "id=\"header\"><a class=\"orvane_dappline_logo\" href=\"/app/dapplinepro/share/pub/\" "
+        "title=\"Orvane Dappline\"><h1></h1></a><div id=\"header_text\"><ul><li><div "
+        "class='homeicon'><a href='/ui/guest/index.html' title='Home' "
+        "style='padding-top:5px'>Home</a></div></li><li><div class='downloadzip'><a "
+        "href='javascript:void(0)' "
+        "onClick=\"window.open('/app/dapplinepro/status/status.html?zipit','statusWindow','width="
+        "400,height=200,toolbar=no,location=no,directories=no,status=no,menubar=no,scrollbars=no,"
+        "copyhistory=yes,resizable=no');\" style='padding-top:5px'>Download "
+        "Zip</a></div></li></ul></div></div><br/><br/><div id=\"tab_navi\"><a id=\"files_active\" "
+        "href=" +
+        tabBase + "list&am=share'>Files</a><a id=\"gallery\" href=" + tabBase +
+        "gallery&am=share'>Gallery</a><a href=" + tabBase +
+        "music&am=share' id='music'>Music</a></div><div id=\"dappline_box\"><div "
+        "id=\"dpb_header\"><div id=\"location\">pub/in/</div></div><div "
+        "id=\"dpb_content_wrapper\"><div id=\"dpb_content\"><div><table cellpadding=\"0\" "
+        "cellspacing=\"0\"><tr><th colspan=\"2\">Name</th><th class=\"tbl_right "
+        "tbl_size\">Size</th><th class=\"tbl_right tbl_modified\">Modified</th><th "
+        "class=\"tbl_right tbl_download\"></th></tr>"
+        "<tr class=\"tbl_first_row\">" +
+        ICON_START +
+        "/app/dapplinepro/folderup.png\"></img></td><td class=\"tbl_filename\"><a "
+        "href=\"../?vm=list\">Go up one Level</a></td><td class=\"tbl_right\">&nbsp;</td><td "
+        "class=\"tbl_right\">&nbsp;</td><td class=\"tbl_right\">&nbsp;</td></tr>" +
+        folderRow("<tr>", "Z", "Z", "Z") + folderRow("<tr>", "sub%20dir", "sub dir", "sub dir") +
+        fileRowShowing("<tr>", "100%25%20%231%3F.txt", "100% #1?.txt", "100% #1?.txt",
+                       "/fileicons/txt.png", "5 GB", "2010-10-31 02:00") +
+        fileRowShowing("<tr>", "A.txt", "A.txt", "A.txt", "/fileicons/txt.png", "2 KB",
+                       "2010-03-28 01:59") +
+        fileRowShowing("<tr>", "README", "README", "README", "/file.png", "1023 B",
+                       "1969-01-18 19:40") +
+        fileRowShowing("<tr>", "Report.PDF", "Report.PDF", "Report.PDF", "/file.png", "2 MB",
+                       "2010-07-08 14:00") +
+        fileRowShowing("<tr>", long51, long51, "Start..." + std::string(36, 'e') + ".txt",
+                       "/fileicons/txt.png", "1 B", "2100-01-01 01:00") +
+        fileRowShowing("<tr>", "a%22b%27c%26d%20%3Ce%3E.txt", "a&quot;b&#39;c&amp;d &lt;e&gt;.txt",
+                       "a&quot;b&#39;c&amp;d &lt;e&gt;.txt", "/fileicons/txt.png", "1 KB",
+                       "2010-10-31 02:59") +
+        fileRowShowing("<tr>", "b.txt", "b.txt", "b.txt", "/fileicons/txt.png", "0 B",
+                       "2010-01-01 01:00") +
+        fileRowShowing("<tr>", "song.mp3", "song.mp3", "song.mp3", "/fileicons/mp3.png", "2 KB",
+                       "2010-03-28 03:00") +
+        fileRowShowing("<tr>", "%C3%A9t%C3%A9.jpg", "\xC3\xA9t\xC3\xA9.jpg",
+                       "\xC3\xA9t\xC3\xA9.jpg", "/fileicons/jpg.png", "7 B", "2010-10-31 04:00") +
+        "</table></div></div></div><div id=\"dpb_footer\">&nbsp;</div></div></div></div>"
+        "<div class=\"footer\">\r\n<b>" +
+        Orvane::API::ProfileManager::getPeerID().name +
+        " used Orvane to share this folder (and <a href=\"" +
+        Orvane::Dappline::getProductWebsite() +
+        "\" style=\"color: gray; text-decoration: underline;\">you can too</a>). </b> "
+        "&nbsp;<br/>CLOCK.</div>\r\n\r\n</div\r\n\r\n></body></html>";
+    EXPECT_EQ(expected, body);
 }
 
 // Names a visitor with write access could give to uploads, and a share

@@ -23,6 +23,11 @@ public:
     // describes what the entry shows (a link's target) and isLink says
     // whether it is a link.
     bool allows(const std::string& name, struct stat& st, bool& isLink) const;
+    // The same for an entry read from `dirFd`, the caller's open handle of
+    // this folder: the entry's lstat then looks up the name alone, not
+    // every folder on the way to it again (most of a listing's time in a
+    // folder of many entries).
+    bool allowsAt(int dirFd, const std::string& name, struct stat& st, bool& isLink) const;
 
 private:
     std::string pathOf(const std::string& base, const std::string& name) const;

@@ -41,6 +41,10 @@ std::string encodeLinkPath(const std::string& text);
 // the last tail characters; otherwise the name itself.
 std::string shortenName(const std::string& name, std::size_t maxChars, std::size_t head,
                         std::size_t tail);
+// The same as byte offsets: false when the name is shown whole, else true
+// with the end of the head part and the start of the tail part.
+bool shortenedParts(const std::string& name, std::size_t maxChars, std::size_t head,
+                    std::size_t tail, std::size_t& headEnd, std::size_t& tailStart);
 // Text after the last dot, as written; "" without a dot.
 std::string extensionOf(const std::string& name);
 // The extension has its own icon in fileicons/ (case-sensitive).
@@ -76,15 +80,16 @@ std::string uploadAddress(const std::string& folder, const std::string& dirName,
 // --- Folder contents.
 struct FolderEntry {
     std::string name;
-    std::string path;  // native
     bool isDirectory = false;
     std::uint64_t size = 0;
     Poco::Timestamp modified;
 };
 // The entries of folder that the host's path and file filters allow, hidden
 // ones (a name starting with ".") never, in the order the directory yields
-// them. A folder that cannot be opened throws the file library's exception;
-// an entry that vanishes meanwhile is left out.
+// them: one pass over the directory and at most one lstat per entry (a
+// link's target is stat'ed too), shared with a second thread for a large
+// folder. A folder that cannot be opened throws the file library's
+// exception; an entry that vanishes meanwhile is left out.
 std::vector<FolderEntry> allowedEntries(const std::string& folder);
 // What the list and gallery pages show of a folder: allowedEntries, the
 // folders by name (byte-wise order).
