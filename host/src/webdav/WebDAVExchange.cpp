@@ -25,10 +25,14 @@ std::string bareTag(const std::string& tag) {
 }  // namespace
 
 WebDAVFileInfo WebDAVFileInfo::of(const std::string& path) {
-    WebDAVFileInfo info;
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
-        return info;
+        return WebDAVFileInfo();
+    return of(st);
+}
+
+WebDAVFileInfo WebDAVFileInfo::of(const struct stat& st) {
+    WebDAVFileInfo info;
     info.exists = S_ISDIR(st.st_mode) || S_ISREG(st.st_mode);
     info.folder = S_ISDIR(st.st_mode);
     info.size = static_cast<std::uint64_t>(st.st_size);

@@ -8,6 +8,8 @@
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerResponse.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,6 +31,8 @@ struct WebDAVFileInfo {
     std::uint64_t inode = 0;
 
     static WebDAVFileInfo of(const std::string& path);
+    // From what stat (or lstat of a non-link) gave.
+    static WebDAVFileInfo of(const struct stat& st);
     // The same validator the file sender gives for GET.
     std::string etag() const;
 };

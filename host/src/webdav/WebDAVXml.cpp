@@ -183,20 +183,37 @@ void WebDAVXml::write(const Node* node, std::string& out, int& counter) {
 }
 
 std::string WebDAVXml::element(const PropName& prop, const std::string& inner) {
-    std::string open, close;
-    if (prop.ns == DAV) {
-        open = "D:" + prop.name;
-    } else if (!prop.ns.empty()) {
-        open = "P:" + prop.name + " xmlns:P=\"" + escape(prop.ns) + "\"";
-        close = "P:" + prop.name;
-    } else {
-        open = prop.name;
+    std::string out;
+    appendElement(out, prop, inner);
+    return out;
+}
+
+void WebDAVXml::appendElement(std::string& out, const PropName& prop, const std::string& inner) {
+    const bool own = prop.ns != DAV && !prop.ns.empty();
+    out += '<';
+    if (prop.ns == DAV)
+        out += "D:";
+    else if (own)
+        out += "P:";
+    out += prop.name;
+    if (own) {
+        out += " xmlns:P=\"";
+        out += escape(prop.ns);
+        out += '"';
     }
-    if (close.empty())
-        close = open;
-    if (inner.empty())
-        return "<" + open + "/>";
-    return "<" + open + ">" + inner + "</" + close + ">";
+    if (inner.empty()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    out += inner;
+    out += "</";
+    if (prop.ns == DAV)
+        out += "D:";
+    else if (own)
+        out += "P:";
+    out += prop.name;
+    out += '>';
 }
 
 std::string WebDAVXml::escape(const std::string& text) {

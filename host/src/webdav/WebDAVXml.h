@@ -55,6 +55,8 @@ public:
     static std::string innerXml(const Poco::XML::Node* node);
     // <prefix:name xmlns:prefix="ns">inner</prefix:name>, or <name> without one.
     static std::string element(const PropName& prop, const std::string& inner);
+    // The same, appended to `out`.
+    static void appendElement(std::string& out, const PropName& prop, const std::string& inner);
 
     static std::string escape(const std::string& text);
     // Percent-encodes every byte of a path but unreserved ones and "/".

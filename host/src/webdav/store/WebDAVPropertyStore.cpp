@@ -70,6 +70,24 @@ WebDAVPropertyStore::Properties WebDAVPropertyStore::list(const std::string& pat
     return out;
 }
 
+std::map<std::string, WebDAVPropertyStore::Properties> WebDAVPropertyStore::listMembers(
+    const std::string& folder) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    std::map<std::string, Properties> out;
+    // Paths from folder + "/" up to folder + "0" ("/" + 1) take the key's
+    // index; the last condition leaves out what lies deeper.
+    const std::string below = folder + "/";
+    const std::string after = folder + "0";
+    for (const auto& row : db().execQuery(SqliteDB::format(
+             "SELECT * FROM PROPS WHERE PATH > %Q AND PATH < %Q AND instr(substr(PATH, %d), "
+             "'/') = 0;",
+             below.c_str(), after.c_str(), static_cast<int>(below.size()) + 1))) {
+        out[row.getString("PATH")][PropName{row.getString("NS"), row.getString("NAME")}] =
+            row.getString("VALUE");
+    }
+    return out;
+}
+
 void WebDAVPropertyStore::apply(const std::string& path, const std::vector<Change>& changes) {
     std::lock_guard<std::mutex> guard(m_mutex);
     SqliteDB& store = db();

@@ -29,6 +29,9 @@ public:
     static WebDAVPropertyStore& instance();
 
     Properties list(const std::string& path);
+    // The properties of every member of `folder` (not deeper), by path, in
+    // one query: a folder of many members is listed at once.
+    std::map<std::string, Properties> listMembers(const std::string& folder);
     // All changes or none.
     void apply(const std::string& path, const std::vector<Change>& changes);
     void removeTree(const std::string& path);
