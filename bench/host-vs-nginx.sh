@@ -2,13 +2,15 @@
 # Measures orvane-host against nginx (sendfile on, autoindex on) serving the
 # same folder over loopback in the same run, and prints each figure with
 # its ratio: large-file throughput with 1 and 8 clients, small-file and
-# folder-list requests per second (wrk), and the host's memory while it
-# sends a 4 GiB file. Usage: bench/host-vs-nginx.sh BUILD_DIR
+# folder-list requests per second (wrk), a gallery thumbnail answered from
+# the host's image cache against nginx sending the same bytes as a static
+# file, and the host's memory while it sends a 4 GiB file.
+# Usage: bench/host-vs-nginx.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: host-vs-nginx.sh BUILD_DIR}
 host_bin="$build/bin/orvane-host"
 [ -x "$host_bin" ] || { echo "bench: no $host_bin" >&2; exit 1; }
-for tool in nginx wrk curl python3; do
+for tool in nginx wrk curl python3 vips; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing" >&2; exit 1; }
 done
 
@@ -35,6 +37,12 @@ make_data() {
   truncate -s 4G "$data/huge.bin"
   head -c 4096 /dev/urandom > "$data/small.bin"
   (cd "$data/many" && seq -f "file-%05g.txt" 1 10000 | xargs touch)
+  mkdir -p "$data/many100k"
+  (cd "$data/many100k" && seq -f "file-%06g.txt" 1 100000 | xargs touch)
+  # A camera-sized picture for the gallery's thumbnail.
+  vips gaussnoise "$work/noise.v" 1600 1200 --mean 128 --sigma 50
+  vips copy "$work/noise.v" "$data/photo.jpg[Q=90]"
+  rm -f "$work/noise.v"
 }
 
 start_nginx() {
@@ -55,7 +63,7 @@ http {
   fastcgi_temp_path $work/nginx/fastcgi;
   uwsgi_temp_path $work/nginx/uwsgi;
   scgi_temp_path $work/nginx/scgi;
-  types { text/html html; application/octet-stream bin; text/plain txt; }
+  types { text/html html; application/octet-stream bin; text/plain txt; image/jpeg jpg; }
   server {
     listen 127.0.0.1:$port;
     root $data;
@@ -151,6 +159,17 @@ report() {
     "$1" "$2" "$4" "$3" "$4" "$(ratio "$2" "$3")" "$5"
 }
 
+# Seconds for one answer, the best of three (one request at a time, the
+# whole body read). seconds_per_request URL [CURL_ARGS...]
+seconds_per_request() {
+  local url=$1 best="" t; shift
+  for _ in 1 2 3; do
+    t=$(curl -s -o /dev/null -w '%{time_total}' "$@" "$url")
+    best=$(awk -v a="$t" -v b="$best" 'BEGIN { print (b == "" || a < b) ? a : b }')
+  done
+  printf '%.3f' "$best"
+}
+
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$host_pid/status"; }
 hwm_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$host_pid/status"; }
 
@@ -164,8 +183,15 @@ ngx="http://127.0.0.1:$nginx_port/"
 wait_for "$ngx"
 wait_for "$page"
 
-check_ok "${page}big.bin" "${page}small.bin" "${page}many/" \
-  "${ngx}big.bin" "${ngx}small.bin" "${ngx}many/"
+# The first request renders the 128-px thumbnail into the image cache;
+# nginx then serves exactly the bytes the host answers with.
+thumb="${page}photo.jpg?thumbsize=1"
+curl -s -f -o "$data/thumb.jpg" "$thumb" ||
+  { echo "bench: $thumb does not answer" >&2; exit 1; }
+chmod 644 "$data/thumb.jpg"
+
+check_ok "${page}big.bin" "${page}small.bin" "${page}many/" "$thumb" \
+  "${ngx}big.bin" "${ngx}small.bin" "${ngx}many/" "${ngx}thumb.jpg"
 
 # Warm both and the page cache.
 curl -s -o /dev/null "${page}big.bin"
@@ -196,5 +222,15 @@ h=$(rps "${page}small.bin" 32 "$host_pid"); n=$(rps "${ngx}small.bin" 32 "$nginx
 report_rps "4 KiB file, 32 connections" "$h" "$n" 0.5
 h=$(rps "${page}many/" 8 "$host_pid"); n=$(rps "${ngx}many/" 8 "$nginx_pid")
 report_rps "10,000-file list, 8 connections" "$h" "$n" 0.5
+h=$(rps "$thumb" 32 "$host_pid"); n=$(rps "${ngx}thumb.jpg" 32 "$nginx_pid")
+report_rps "cached thumbnail, 32 connections" "$h" "$n" 0.5
+
+check_ok "${page}many100k/" "${ngx}many100k/"
+h=$(seconds_per_request "${page}many100k/"); n=$(seconds_per_request "${ngx}many100k/")
+printf '%-34s host %8s s      nginx %8s s      ratio %5s (nginx over host; goal: host < 0.3 s)\n' \
+  "100,000-file list, one request" "$h" "$n" "$(ratio "$n" "$h")"
+# nginx has no WebDAV PROPFIND to compare with: the host's time stands alone.
+h=$(seconds_per_request "${page}many100k/" -X PROPFIND -H 'Depth: 1')
+printf '%-34s host %8s s      (goal < 0.5 s)\n' "100,000-file PROPFIND, depth 1" "$h"
 
 printf '%-34s %d MB\n' "host peak memory (VmHWM)" $(( $(hwm_kb) / 1024 ))
