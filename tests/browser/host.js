@@ -64,11 +64,13 @@ class Host {
     return Number(m[1]);
   }
 
-  async start(sharePath) {
+  // extraArgs: further flags of `serve` (--tls-self-signed, ...).
+  async start(sharePath, extraArgs = []) {
     this.port = await freePort();
     this.base = `http://127.0.0.1:${this.port}`;
     this.child = spawn(this.executable,
-      ['serve', '--profile', this.profile, '--port', String(this.port), '--share', sharePath],
+      ['serve', '--profile', this.profile, '--port', String(this.port), '--share', sharePath,
+        ...extraArgs],
       { stdio: ['ignore', 'pipe', 'pipe'] });
     this.child.stdout.on('data', (d) => { this.output += d; });
     this.child.stderr.on('data', (d) => { this.output += d; });
@@ -82,6 +84,7 @@ class Host {
       return m && m[1];
     }, 30000);
     this.sharePage = address.startsWith('/') ? this.base + address : address;
+    this.base = new URL(this.sharePage).origin;
     this.token = fs.readFileSync(path.join(this.profile, 'owner.token'), 'utf8').trim();
     return this.sharePage;
   }

@@ -21,7 +21,7 @@ const { Host, poll } = require('./host');
 const media = require('./media');
 const { uploads: uploadWalk } = require('./upload');
 // Checks of the host's own pages, each module adding its list.
-const PAGE_SUITES = [require('./explorer'), require('./owner'), require('./zip')];
+const PAGE_SUITES = [require('./explorer'), require('./owner'), require('./zip'), require('./tls')];
 
 const CHROMIUM = process.env.ORVANE_CHROMIUM || '/usr/bin/chromium';
 const CHROMIUM_ARGS = [
