@@ -23,6 +23,10 @@ void Message::setRawData(const char* bytes, std::size_t length) {
     m_rawData.reset(new RawData(bytes, length));
 }
 
+void Message::setRawData(std::string&& bytes) {
+    m_rawData.reset(new RawData(std::move(bytes)));
+}
+
 void Message::setAuthKey(const AuthKey& key) {
     authSource = key.source();
     authRole = key.role();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orvane/AuthKey.h"
@@ -53,13 +54,15 @@ private:
 
 class RawData {
 public:
-    RawData(const char* bytes, std::size_t length) : m_bytes(bytes, bytes + length) {}
+    RawData(const char* bytes, std::size_t length) : m_bytes(bytes, length) {}
+    // Takes the bytes over: a page of megabytes is not copied on its way.
+    explicit RawData(std::string&& bytes) : m_bytes(std::move(bytes)) {}
     const char* getRawData() const { return m_bytes.data(); }
     std::size_t getTotalBytes() const { return m_bytes.size(); }
-    std::string toString() const { return std::string(m_bytes.begin(), m_bytes.end()); }
+    std::string toString() const { return m_bytes; }
 
 private:
-    std::vector<char> m_bytes;
+    std::string m_bytes;
 };
 
 class Message {
@@ -87,6 +90,7 @@ public:
 
     void setRawData(const char* bytes, std::size_t length);
     void setRawData(const std::string& bytes) { setRawData(bytes.data(), bytes.size()); }
+    void setRawData(std::string&& bytes);
     // Null when the message carries no raw data.
     const boost::shared_ptr<RawData>& getRawData() const { return m_rawData; }
 

@@ -69,7 +69,8 @@ public:
 
     // --- Response helpers (Dispatch.cpp)
     void sendSyncResponse(MessagePtr& request, const std::string& body);
-    void sendSyncHTTPResponse(MessagePtr& request, const std::string& body, int status);
+    // The page is moved into the answer: a big folder's is megabytes.
+    void sendSyncHTTPResponse(MessagePtr& request, std::string body, int status);
     std::string getErrorHTML(const std::string& message);
     std::string getBaseURL() const;
     std::string getShareURL() const;

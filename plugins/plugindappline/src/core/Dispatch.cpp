@@ -5,6 +5,7 @@
 #include <Poco/Logger.h>
 
 #include <typeinfo>
+#include <utility>
 
 #include "core/DapplinePlugin.h"
 #include "core/MessageForm.h"
@@ -46,10 +47,10 @@ bool isDeferredDelivery(const void* sender) {
     return context != nullptr && context->deferred != 0;
 }
 
-// An answer to the sync proxy with body as its data.
-MessagePtr newAnswer(const MessagePtr& request, const std::string& body) {
+// An answer to the sync proxy with body as its data, moved in.
+MessagePtr newAnswer(const MessagePtr& request, std::string body) {
     MessagePtr answer = syncAnswer(request);
-    answer->setRawData(body);
+    answer->setRawData(std::move(body));
     return answer;
 }
 
@@ -177,9 +178,8 @@ void DapplinePlugin::sendSyncResponse(MessagePtr& request, const std::string& bo
     post(answer);
 }
 
-void DapplinePlugin::sendSyncHTTPResponse(MessagePtr& request, const std::string& body,
-                                          int status) {
-    MessagePtr answer = newAnswer(request, body);
+void DapplinePlugin::sendSyncHTTPResponse(MessagePtr& request, std::string body, int status) {
+    MessagePtr answer = newAnswer(request, std::move(body));
     answer->sender = m_name;
     Util::MessageUtil::addHTTPResponse(answer, status, TEXT_HTML_UTF8);
     post(answer);
