@@ -22,8 +22,10 @@ function makeFolders(root) {
   const f = { big: path.join(root, 'zip-big'), over: path.join(root, 'zip-over') };
   fs.mkdirSync(f.big);
   fs.mkdirSync(f.over);
-  // Big enough that the window's first poll finds the job still adding.
-  for (let i = 0; i < 4; i++) sparse(path.join(f.big, `file-${i}.bin`), 48 * 1048576);
+  // Big enough that the window's polls, a second apart, find the job still
+  // adding: zeros read from sparse files are stored at page-cache speed, and
+  // 192 MiB were once done within the first second.
+  for (let i = 0; i < 4; i++) sparse(path.join(f.big, `file-${i}.bin`), 200 * 1048576);
   // One byte over the content limit: refused before anything is read.
   sparse(path.join(f.over, 'too-big.bin'), 1073741824 + 1);
   return f;
