@@ -213,6 +213,12 @@ void HostApp::configureFront() {
         [this](const std::string& key) { return m_settings.number(key); });
     for (const auto& list : m_settings.list("proxy.trusted"))
         m_context.proxies.addList(list);  // checked with the settings
+    // Settings that cannot work together stop the start before any port is
+    // taken, so the one line names them rather than a busy port.
+    const bool tlsAsked = !m_settings.text("tls.cert").empty() ||
+                          !m_settings.text("tls.key").empty() || m_settings.isOn("tls.self.signed");
+    if (m_settings.number("redirect.http.port") != 0 && !tlsAsked)
+        throw Orvane::Exception("--redirect-http-port needs TLS on the main port");
 }
 
 void HostApp::setUpTls() {
