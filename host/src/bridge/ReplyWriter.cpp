@@ -65,5 +65,15 @@ void ReplyWriter::write(const Data::Message& reply, Poco::Net::HTTPServerRespons
     response.sendBuffer(bytes, length);
 }
 
+void ReplyWriter::sendRefusal(const Data::Message& reply, Poco::Net::HTTPServerResponse& response) {
+    const int code = status(reply);
+    response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(
+        code >= 400 ? code : static_cast<int>(Poco::Net::HTTPResponse::HTTP_FORBIDDEN)));
+    const auto& raw = reply.getRawData();
+    const std::size_t length = raw ? raw->getTotalBytes() : 0;
+    response.setContentLength64(static_cast<Poco::UInt64>(length));
+    response.sendBuffer(raw ? raw->getRawData() : "", length);
+}
+
 }  // namespace Host
 }  // namespace Orvane

@@ -21,6 +21,11 @@ public:
     static bool namesFile(const Data::Message& reply);
     // The reply's status, kept within 200..599 (others become 500).
     static int status(const Data::Message& reply);
+    // Sends the body of a refusal whose headers are set: the plug-in
+    // refuses with its page and status 200, so that becomes 403, while an
+    // error status of its own (404 for a missing folder, which the explorer
+    // tells apart) stays.
+    static void sendRefusal(const Data::Message& reply, Poco::Net::HTTPServerResponse& response);
 };
 
 }  // namespace Host

@@ -158,15 +158,7 @@ void UploadHandler::refuse(Poco::Net::HTTPServerRequest& request,
                            Poco::Net::HTTPServerResponse& response, const Data::Message& reply) {
     closeAfter(request, response);
     ReplyWriter::applyHeaders(reply, response);
-    // The plug-in refuses with its page and status 200; the explorer tells
-    // a missing folder (404) apart from a refusal.
-    const int status = ReplyWriter::status(reply);
-    response.setStatusAndReason(static_cast<HTTPResponse::HTTPStatus>(
-        status >= 400 ? status : static_cast<int>(HTTPResponse::HTTP_FORBIDDEN)));
-    const auto& raw = reply.getRawData();
-    const std::size_t length = raw ? raw->getTotalBytes() : 0;
-    response.setContentLength64(static_cast<Poco::UInt64>(length));
-    response.sendBuffer(raw ? raw->getRawData() : "", length);
+    ReplyWriter::sendRefusal(reply, response);
 }
 
 Storage::SpaceReservation UploadHandler::reserve(const Poco::Net::HTTPServerRequest& request,

@@ -11,6 +11,8 @@ namespace Host {
 class PercentEncoding {
 public:
     static std::string encode(const std::string& text, bool (*keep)(unsigned char c));
+    // Appends "%XX" (upper-case hex) for the byte.
+    static void appendEscaped(std::string& out, unsigned char c);
 };
 
 }  // namespace Host

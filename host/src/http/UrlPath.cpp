@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "http/PercentEncoding.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -63,17 +64,13 @@ std::string UrlPath::decode(const std::string& raw) {
 }
 
 std::string UrlPath::normalize(const std::string& raw, const std::string& keep) {
-    static const char* digits = "0123456789ABCDEF";
     std::string out;
     out.reserve(raw.size());
     for (unsigned char c : raw) {
-        if (isUrlChar(c) || (c != 0 && keep.find(static_cast<char>(c)) != std::string::npos)) {
+        if (isUrlChar(c) || (c != 0 && keep.find(static_cast<char>(c)) != std::string::npos))
             out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
+        else
+            PercentEncoding::appendEscaped(out, c);
     }
     return out;
 }

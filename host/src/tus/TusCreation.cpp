@@ -182,14 +182,7 @@ void TusCreation::refuse(Poco::Net::HTTPServerRequest& request,
     TusProtocol::commonHeaders(response);
     ReplyWriter::applyHeaders(reply, response);
     response.set("Cache-Control", "no-store");
-    // The plug-in refuses with its page and status 200; the explorer tells
-    // a missing folder (404) apart from a refusal.
-    const int status = ReplyWriter::status(reply);
-    response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(
-        status >= 400 ? status : static_cast<int>(Poco::Net::HTTPResponse::HTTP_FORBIDDEN)));
-    const auto& raw = reply.getRawData();
-    const std::size_t length = raw ? raw->getTotalBytes() : 0;
-    response.sendBuffer(raw ? raw->getRawData() : "", length);
+    ReplyWriter::sendRefusal(reply, response);
 }
 
 void TusCreation::start(Poco::Net::HTTPServerRequest& request,
