@@ -169,7 +169,10 @@ async function ownerPublishesAndManagesAShare(session, host, root) {
   await page.click(`#picker button.folder[data-path="${folder}"]`);
   await poll('the picked folder', async () => (await page.textContent('#picker-path')) === folder);
   await page.click('#picker-pick');
-  assert.equal(await page.inputValue('#new-location'), folder);
+  // The pick reaches the field when the dialog's promise settles, a moment
+  // after the click.
+  await poll('the picked folder in the field', async () =>
+    (await page.inputValue('#new-location')) === folder);
 
   await page.fill('#new-name', name);
   await page.click('#create-share');
