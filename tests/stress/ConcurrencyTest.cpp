@@ -9,6 +9,7 @@
 #include <Poco/File.h>
 #include <Poco/Path.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <regex>
@@ -149,17 +150,23 @@ TEST(StressConcurrency, ManyClientsLeaveEverythingSound) {
     EXPECT_LE(after.threads, before.threads) << "threads left over";
     EXPECT_LE(after.descriptors, before.descriptors) << "descriptors left over";
 
-    // Folded events make the counts too low, never too high: more opens
-    // than one decode of every size takes prove a second decode.
+    // Folded events make the counts too low. A decode's own count varies by
+    // an open or two (libvips closes an idle file and opens it again when
+    // it reads on), so a second decode shows as at least the cheapest
+    // size's whole count more than one decode of every size takes.
     opens.drain();
+    int cheapest = 0;
+    for (const auto& size : perDecode)
+        cheapest = cheapest == 0 ? size.second : std::min(cheapest, size.second);
     for (const auto& picture : load.pictureSizes()) {
         const int n = opens.opens(h.host.demoDir + "/pics/" + picture.first);
         int once = 0;
         for (const std::string& size : picture.second)
             once += perDecode[size];
         std::cout << "  " << picture.first << ": " << n << " opens for " << picture.second.size()
-                  << " sizes; one decode of each takes " << once << std::endl;
-        EXPECT_LE(n, once) << picture.first << " was decoded more than once for a size";
+                  << " sizes; one decode of each takes " << once << ", the cheapest " << cheapest
+                  << std::endl;
+        EXPECT_LT(n, once + cheapest) << picture.first << " was decoded more than once for a size";
         EXPECT_GE(n, 0) << "inotify lost events";
     }
 
