@@ -4,6 +4,7 @@
 #include <Poco/DOM/DOMParser.h>
 #include <Poco/DOM/Element.h>
 #include <Poco/DOM/NodeList.h>
+#include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Path.h>
 #include <Poco/RecursiveDirectoryIterator.h>
@@ -147,8 +148,13 @@ std::vector<std::string> filesBelow(const std::string& folder) {
     std::vector<std::string> out;
     Poco::SimpleRecursiveDirectoryIterator end;
     for (Poco::SimpleRecursiveDirectoryIterator it(folder); it != end; ++it) {
-        if (it->isFile())
-            out.push_back(it->path().substr(folder.size() + 1));
+        // The host may remove a file between the listing and its stat (a
+        // temporary file of a transfer that ended): it is gone, not listed.
+        try {
+            if (it->isFile())
+                out.push_back(it->path().substr(folder.size() + 1));
+        } catch (const Poco::FileNotFoundException&) {
+        }
     }
     std::sort(out.begin(), out.end());
     return out;
