@@ -160,4 +160,35 @@ std::vector<std::string> filesBelow(const std::string& folder) {
     return out;
 }
 
+long long bytesBelow(const std::string& folder) {
+    long long total = 0;
+    for (const auto& f : filesBelow(folder))
+        total += static_cast<long long>(Poco::File(folder + "/" + f).getSize());
+    return total;
+}
+
+bool hasTempFiles(const std::string& folder) {
+    for (const auto& f : filesBelow(folder)) {
+        if (f.find(".orvane-part-") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+std::string pattern(std::size_t n, unsigned seed) {
+    std::string out(n, '\0');
+    for (auto& c : out) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
+    }
+    return out;
+}
+
+int countOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 }  // namespace E2E

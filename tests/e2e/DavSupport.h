@@ -59,5 +59,13 @@ std::string davProp(const std::string& multistatus, const std::string& hrefEnd,
 void writeNew(const std::string& path, const std::string& content);
 // Paths of the files below `folder`, relative, sorted.
 std::vector<std::string> filesBelow(const std::string& folder);
+// Bytes of the regular files below `folder`, hidden ones too.
+long long bytesBelow(const std::string& folder);
+// Whether a transfer's temporary file lies below `folder`.
+bool hasTempFiles(const std::string& folder);
+// n bytes of a fixed pseudo-random sequence of its seed.
+std::string pattern(std::size_t n, unsigned seed);
+// How often part occurs in text (overlaps counted).
+int countOf(const std::string& text, const std::string& part);
 
 }  // namespace E2E

@@ -21,15 +21,6 @@ using namespace E2E;
 
 namespace {
 
-std::string pattern(std::size_t n, unsigned seed) {
-    std::string out(n, '\0');
-    for (auto& c : out) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>(seed >> 16);
-    }
-    return out;
-}
-
 std::string base64(const std::string& text) {
     std::ostringstream out;
     Poco::Base64Encoder encoder(out);
@@ -37,13 +28,6 @@ std::string base64(const std::string& text) {
     encoder << text;
     encoder.close();
     return out.str();
-}
-
-int countOf(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
 }
 
 typedef std::map<std::string, std::string> Headers;

@@ -71,25 +71,6 @@ std::string WebDAVServer::box;
 std::string WebDAVServer::small;
 std::string WebDAVServer::mib;
 
-namespace {
-
-long long bytesBelow(const std::string& folder) {
-    long long total = 0;
-    for (const auto& f : filesBelow(folder))
-        total += static_cast<long long>(Poco::File(folder + "/" + f).getSize());
-    return total;
-}
-
-bool hasTempFiles(const std::string& folder) {
-    for (const auto& f : filesBelow(folder)) {
-        if (f.find(".orvane-part-") != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 TEST_F(WebDAVServer, OptionsAnnouncesClassTwo) {
     Answer a = dav("OPTIONS", "box/");
     EXPECT_EQ(200, a.status);
