@@ -153,26 +153,22 @@ bool SqliteCacheDB::isPresent(Table table, const std::string& key, const std::st
 }
 
 bool SqliteCacheDB::get(Table table, const std::string& key, std::string& data) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Use stmt(statement(table, GET, "read"));
-    if (!stmt.bindText(1, key))
-        fail("read");
-    const int rc = sqlite3_step(stmt.get());
-    if (rc == SQLITE_DONE)
-        return false;
-    if (rc != SQLITE_ROW)
-        fail("read");
-    const void* bytes = sqlite3_column_blob(stmt.get(), 0);
-    const int length = sqlite3_column_bytes(stmt.get(), 0);
-    data.assign(bytes ? static_cast<const char*>(bytes) : "", bytes ? length : 0);
-    return true;
+    return readBlob(table, GET, key, nullptr,
+                    [&data](const char* bytes, std::size_t length) { data.assign(bytes, length); });
 }
 
 bool SqliteCacheDB::readCurrent(Table table, const std::string& key, const std::string& stamp,
                                 const PictureSink& sink) {
+    return readBlob(table, CURRENT, key, &stamp, sink);
+}
+
+// The first column's blob of the query's row, given to sink; false without
+// a row. The stamp, when given, is the query's second value.
+bool SqliteCacheDB::readBlob(Table table, Query query, const std::string& key,
+                             const std::string* stamp, const PictureSink& sink) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Use stmt(statement(table, CURRENT, "read"));
-    if (!stmt.bindText(1, key) || !stmt.bindText(2, stamp))
+    Use stmt(statement(table, query, "read"));
+    if (!stmt.bindText(1, key) || (stamp && !stmt.bindText(2, *stamp)))
         fail("read");
     const int rc = sqlite3_step(stmt.get());
     if (rc == SQLITE_DONE)

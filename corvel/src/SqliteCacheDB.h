@@ -54,6 +54,8 @@ private:
     bool get(Table table, const std::string& key, std::string& data);
     bool readCurrent(Table table, const std::string& key, const std::string& stamp,
                      const PictureSink& sink);
+    bool readBlob(Table table, Query query, const std::string& key, const std::string* stamp,
+                  const PictureSink& sink);
     bool add(Table table, const std::string& key, const std::string& data,
              const std::string& stamp);
     bool remove(Table table, const std::string& key);
