@@ -3,11 +3,14 @@
 #include <Poco/Logger.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -21,67 +24,83 @@ typedef boost::shared_ptr<System::MessageEventInfo> EventPtr;
 // A service is often destroyed right after it unregisters (a plug-in being
 // unloaded), so removing one waits for the deliveries to it that are under
 // way on other threads; those on the calling thread (a service that
-// unregisters from inside its own handler) cannot be waited for.
+// unregisters from inside its own handler) cannot be waited for. Every
+// request goes through here several times, so deliveries share the lock and
+// count themselves without it; only a removal takes it alone.
 class Registry {
 public:
+    struct Entry {
+        explicit Entry(const EventPtr& i) : info(i) {}
+        EventPtr info;
+        std::atomic<long> inFlight{0};
+        std::atomic<bool> removing{false};
+    };
+    typedef std::shared_ptr<Entry> EntryPtr;
+
     bool add(const std::string& name, const EventPtr& info) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_services.emplace(name, info).second;
+        std::unique_lock<std::shared_mutex> lock(m_mutex);
+        return m_services.emplace(name, std::make_shared<Entry>(info)).second;
     }
     bool remove(const std::string& name) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        auto it = m_services.find(name);
-        if (it == m_services.end())
-            return false;
-        const EventPtr info = it->second;
-        m_services.erase(it);
-        const long mine = std::count(ownDeliveries().begin(), ownDeliveries().end(), info.get());
-        m_idle.wait(lock, [&] { return inFlight(info.get()) <= mine; });
+        EntryPtr entry;
+        {
+            std::unique_lock<std::shared_mutex> lock(m_mutex);
+            auto it = m_services.find(name);
+            if (it == m_services.end())
+                return false;
+            entry = it->second;
+            m_services.erase(it);
+        }
+        entry->removing = true;
+        const long mine = std::count(ownDeliveries().begin(), ownDeliveries().end(), entry.get());
+        std::unique_lock<std::mutex> lock(m_idleMutex);
+        m_idle.wait(lock, [&] { return entry->inFlight.load() <= mine; });
         return true;
     }
-    EventPtr find(const std::string& name) const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_services.find(name);
-        return it == m_services.end() ? EventPtr() : it->second;
+    bool has(const std::string& name) const {
+        std::shared_lock<std::shared_mutex> lock(m_mutex);
+        return m_services.count(name) > 0;
     }
 
-    // The service's event, counted as in delivery until leave(); null when
-    // no service has that name.
-    EventPtr enter(const std::string& name) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_services.find(name);
-        if (it == m_services.end())
-            return EventPtr();
-        ++m_inFlight[it->second.get()];
-        ownDeliveries().push_back(it->second.get());
-        return it->second;
+    // The service, counted as in delivery until leave(); null when no
+    // service has that name.
+    EntryPtr enter(const std::string& name) {
+        EntryPtr entry;
+        {
+            std::shared_lock<std::shared_mutex> lock(m_mutex);
+            auto it = m_services.find(name);
+            if (it == m_services.end())
+                return entry;
+            entry = it->second;
+            ++entry->inFlight;
+        }
+        ownDeliveries().push_back(entry.get());
+        return entry;
     }
-    void leave(const EventPtr& info) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_inFlight.find(info.get());
-        if (it != m_inFlight.end() && --it->second == 0)
-            m_inFlight.erase(it);
-        std::vector<System::MessageEventInfo*>& own = ownDeliveries();
-        auto mine = std::find(own.rbegin(), own.rend(), info.get());
+    void leave(const EntryPtr& entry) {
+        std::vector<Entry*>& own = ownDeliveries();
+        auto mine = std::find(own.rbegin(), own.rend(), entry.get());
         if (mine != own.rend())
             own.erase(std::next(mine).base());
-        m_idle.notify_all();
+        --entry->inFlight;
+        if (entry->removing) {
+            // Taken so that the remover is either before its check or
+            // already waiting, never in between.
+            std::lock_guard<std::mutex> lock(m_idleMutex);
+            m_idle.notify_all();
+        }
     }
 
 private:
-    static std::vector<System::MessageEventInfo*>& ownDeliveries() {
-        thread_local std::vector<System::MessageEventInfo*> own;
+    static std::vector<Entry*>& ownDeliveries() {
+        thread_local std::vector<Entry*> own;
         return own;
     }
-    long inFlight(System::MessageEventInfo* info) const {
-        auto it = m_inFlight.find(info);
-        return it == m_inFlight.end() ? 0 : it->second;
-    }
 
-    mutable std::mutex m_mutex;
+    mutable std::shared_mutex m_mutex;
+    std::map<std::string, EntryPtr> m_services;
+    std::mutex m_idleMutex;
     std::condition_variable m_idle;
-    std::map<std::string, EventPtr> m_services;
-    std::map<System::MessageEventInfo*, long> m_inFlight;
 };
 
 Registry& registry() {
@@ -110,21 +129,21 @@ private:
 
 // Delivers to the named service, if there is one; false when there is none.
 bool fire(const std::string& target, int deferred, MessagePtr& msg) {
-    const EventPtr info = registry().enter(target);
-    if (!info)
+    const Registry::EntryPtr entry = registry().enter(target);
+    if (!entry)
         return false;
     ClientScope client(msg->clientAddress);
     System::DeliveryContext ctx;
     ctx.deferred = deferred;
     try {
-        info->event.notify(&ctx, msg);
+        entry->info->event.notify(&ctx, msg);
     } catch (const std::exception& e) {
         Poco::Logger::get("Dispatcher")
             .error("Delivery to " + msg->target + " failed: " + e.what());
     } catch (...) {
         Poco::Logger::get("Dispatcher").error("Delivery to " + msg->target + " failed");
     }
-    registry().leave(info);
+    registry().leave(entry);
     return true;
 }
 
@@ -134,9 +153,7 @@ public:
         return info && registry().add(name, info);
     }
     bool unregisterService(const std::string& name) override { return registry().remove(name); }
-    bool isRegistered(const std::string& name) const override {
-        return static_cast<bool>(registry().find(name));
-    }
+    bool isRegistered(const std::string& name) const override { return registry().has(name); }
 };
 
 class GlobalDispatcher : public BusDispatcher {
@@ -149,17 +166,23 @@ public:
 };
 
 class DeferredQueue : public BusDispatcher {
+    typedef std::shared_ptr<const DeliveryHook> HookPtr;
+
 public:
     ~DeferredQueue() override { stop(); }
 
     bool postMessage(MessagePtr msg) override {
-        if (!msg || !registry().find(msg->target))
+        if (!msg || !registry().has(msg->target))
             return false;
         start(8);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopping)
-            return false;
-        m_queue.push_back(msg);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stopping)
+                return false;
+            m_queue.push_back(msg);
+        }
+        // Woken outside the lock, or the worker would wake only to wait
+        // for it.
         m_wake.notify_one();
         return true;
     }
@@ -188,14 +211,14 @@ public:
 
     void setHook(const DeliveryHook& hook) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_hook = hook;
+        m_hook = hook ? std::make_shared<const DeliveryHook>(hook) : HookPtr();
     }
 
 private:
     void run() {
         for (;;) {
             MessagePtr msg;
-            DeliveryHook hook;
+            HookPtr hook;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
@@ -210,17 +233,17 @@ private:
         }
     }
 
-    void deliver(MessagePtr& msg, const DeliveryHook& hook) {
+    void deliver(MessagePtr& msg, const HookPtr& hook) {
         fire(msg->target, 1, msg);
         if (hook)
-            hook(msg);
+            (*hook)(msg);
     }
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<MessagePtr> m_queue;
     std::vector<std::thread> m_threads;
-    DeliveryHook m_hook;
+    HookPtr m_hook;
     bool m_stopping = false;
 };
 

@@ -16,53 +16,58 @@ PendingReplies::SlotPtr PendingReplies::open(const std::string& token, const std
 
 PendingReplies::Outcome PendingReplies::wait(const SlotPtr& slot,
                                              std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    slot->done.wait_for(lock, timeout, [&] { return slot->finished; });
-    if (!slot->finished) {
-        slot->finished = true;
-        slot->outcome.hostStatus = 504;
+    Outcome outcome;
+    {
+        std::unique_lock<std::mutex> lock(slot->mutex);
+        slot->done.wait_for(lock, timeout, [&] { return slot->finished; });
+        if (!slot->finished) {
+            slot->finished = true;
+            slot->outcome.hostStatus = 504;
+        }
+        outcome = slot->outcome;
     }
-    m_slots.erase(slot->token);
-    return slot->outcome;
+    close(slot);
+    return outcome;
 }
 
 void PendingReplies::close(const SlotPtr& slot) {
+    {
+        std::lock_guard<std::mutex> lock(slot->mutex);
+        slot->finished = true;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
-    slot->finished = true;
-    m_slots.erase(slot->token);
+    auto it = m_slots.find(slot->token);
+    if (it != m_slots.end() && it->second == slot)
+        m_slots.erase(it);
 }
 
 bool PendingReplies::deliver(const std::string& token, const MessagePtr& reply) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_slots.find(token);
-    if (it == m_slots.end() || it->second->finished)
-        return false;
+    const SlotPtr slot = find(token);
     Outcome outcome;
     outcome.reply = reply;
-    finish(*it->second, outcome);
-    return true;
+    return slot && finish(*slot, outcome);
 }
 
 bool PendingReplies::answer(const std::string& token, const std::string& target, int status) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_slots.find(token);
-    if (it == m_slots.end() || it->second->finished || it->second->target != target)
+    const SlotPtr slot = find(token);
+    if (!slot || slot->target != target)
         return false;
     Outcome outcome;
     outcome.hostStatus = status;
-    finish(*it->second, outcome);
-    return true;
+    return finish(*slot, outcome);
 }
 
 void PendingReplies::answerAll(int status) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_closedStatus = status;
+    std::map<std::string, SlotPtr> slots;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closedStatus = status;
+        slots = m_slots;
+    }
     Outcome outcome;
     outcome.hostStatus = status;
-    for (auto& entry : m_slots) {
-        if (!entry.second->finished)
-            finish(*entry.second, outcome);
-    }
+    for (auto& entry : slots)
+        finish(*entry.second, outcome);
 }
 
 std::size_t PendingReplies::size() {
@@ -70,10 +75,22 @@ std::size_t PendingReplies::size() {
     return m_slots.size();
 }
 
-void PendingReplies::finish(Slot& slot, const Outcome& outcome) {
-    slot.outcome = outcome;
-    slot.finished = true;
-    slot.done.notify_all();
+PendingReplies::SlotPtr PendingReplies::find(const std::string& token) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_slots.find(token);
+    return it == m_slots.end() ? SlotPtr() : it->second;
+}
+
+bool PendingReplies::finish(Slot& slot, const Outcome& outcome) {
+    {
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        if (slot.finished)
+            return false;
+        slot.outcome = outcome;
+        slot.finished = true;
+    }
+    slot.done.notify_one();
+    return true;
 }
 
 }  // namespace Host

@@ -27,12 +27,15 @@ public:
         int hostStatus = 0;
     };
 
+    // Each wait has a lock of its own: many requests wait at once, and a
+    // reply must wake only its own.
     struct Slot {
         std::string token;
         std::string target;  // the service the request was posted to
+        std::mutex mutex;
         std::condition_variable done;
-        bool finished = false;
-        Outcome outcome;
+        bool finished = false;  // under mutex
+        Outcome outcome;        // under mutex
     };
     typedef std::shared_ptr<Slot> SlotPtr;
 
@@ -53,7 +56,9 @@ public:
     std::size_t size();
 
 private:
-    void finish(Slot& slot, const Outcome& outcome);
+    SlotPtr find(const std::string& token);
+    // False when the slot had already finished.
+    static bool finish(Slot& slot, const Outcome& outcome);
 
     std::mutex m_mutex;
     std::map<std::string, SlotPtr> m_slots;

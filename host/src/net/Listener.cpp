@@ -92,9 +92,19 @@ void Listener::giveBack(std::unique_ptr<Connection> connection, bool keep) {
     std::lock_guard<std::mutex> lock(m_returnMutex);
     if (m_stopped)
         return;  // closed here
-    m_returns.emplace_back(std::move(connection), keep);
+    // A kept connection with nothing read ahead is watched at once and
+    // taken over when the listener next wakes, for it or for anything
+    // else: a busy front then wakes for input only, not for every answer.
+    const bool watched = keep && !connection->pendingInput();
+    if (watched) {
+        struct epoll_event event = {EPOLLIN, {}};
+        event.data.fd = connection->fd();
+        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, event.data.fd, &event);
+    }
+    m_returns.push_back(Return{std::move(connection), keep, watched});
+    m_hasReturns = true;
     const std::uint64_t one = 1;
-    if (::write(m_wake, &one, sizeof(one)) < 0) {
+    if (!watched && ::write(m_wake, &one, sizeof(one)) < 0) {
         // already signalled: the counter is full
     }
 }
@@ -104,6 +114,8 @@ void Listener::run() {
     Clock::time_point nextSweep = Clock::now() + std::chrono::seconds(1);
     while (!m_stop) {
         const int count = ::epoll_wait(m_epoll, events, kEvents, 1000);
+        if (m_hasReturns)
+            takeReturns();
         for (int i = 0; i < count && !m_stop; ++i) {
             const int fd = events[i].data.fd;
             if (fd == m_wake) {
@@ -171,11 +183,11 @@ void Listener::admit(int fd, const Poco::Net::SocketAddress& peer, Connection::K
     insert(std::move(connection));
 }
 
-void Listener::insert(std::unique_ptr<Connection> connection) {
+void Listener::insert(std::unique_ptr<Connection> connection, bool watched) {
     const int fd = connection->fd();
     Waiting& waiting = m_waiting[fd];
     waiting.connection = std::move(connection);
-    waiting.events = 0;
+    waiting.events = watched ? static_cast<std::uint32_t>(EPOLLIN) : 0u;
     watch(waiting, EPOLLIN);
 }
 
@@ -356,15 +368,16 @@ void Listener::takeReturns() {
     if (::read(m_wake, &count, sizeof(count)) < 0) {
         // nothing to take: another wake-up took it
     }
-    std::vector<std::pair<std::unique_ptr<Connection>, bool>> returns;
+    std::vector<Return> returns;
     {
         std::lock_guard<std::mutex> lock(m_returnMutex);
         returns.swap(m_returns);
+        m_hasReturns = false;
     }
-    for (auto& entry : returns) {
-        Connection& connection = *entry.first;
+    for (Return& entry : returns) {
+        Connection& connection = *entry.connection;
         const int fd = connection.fd();
-        if (!entry.second) {
+        if (!entry.keep) {
             startLinger(connection);
         } else {
             connection.compact();
@@ -374,8 +387,8 @@ void Listener::takeReturns() {
                 Clock::now() + std::chrono::seconds(begun ? m_limits.headerTimeoutSeconds
                                                           : m_limits.keepAliveIdleSeconds);
         }
-        const bool pending = entry.second && connection.pendingInput();
-        insert(std::move(entry.first));
+        const bool pending = entry.keep && connection.pendingInput();
+        insert(std::move(entry.connection), entry.watched);
         if (pending)
             handle(fd);
     }

@@ -52,6 +52,11 @@ private:
         std::unique_ptr<Connection> connection;
         std::uint32_t events = 0;
     };
+    struct Return {
+        std::unique_ptr<Connection> connection;
+        bool keep;
+        bool watched;  // already in the epoll set, for input
+    };
 
     void run();
     void acceptFrom(int listenFd, Connection::Kind kind);
@@ -64,7 +69,7 @@ private:
     Next discard(Connection& connection);
     void apply(int fd, Next next, std::uint32_t events);
     void watch(Waiting& waiting, std::uint32_t events);
-    void insert(std::unique_ptr<Connection> connection);
+    void insert(std::unique_ptr<Connection> connection, bool watched = false);
     void refuse(Connection& connection, const std::string& answer);
     void startLinger(Connection& connection);
     void drop(int fd);
@@ -83,7 +88,8 @@ private:
     std::map<int, Connection::Kind> m_ports;
     std::unordered_map<int, Waiting> m_waiting;
     std::mutex m_returnMutex;
-    std::vector<std::pair<std::unique_ptr<Connection>, bool>> m_returns;
+    std::vector<Return> m_returns;
+    std::atomic<bool> m_hasReturns{false};
     bool m_stopped = false;  // under m_returnMutex
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
