@@ -134,8 +134,9 @@ void FileSender::sendOpen(const Data::Message& reply, int fd, const struct stat&
             static_cast<HTTPResponse::HTTPStatus>(ReplyWriter::status(reply)));
     }
     m_response.setContentLength64(length);
+    // Not flushed here: the head goes out with the body, in one write when
+    // the file is small.
     std::ostream& out = m_response.send();
-    out.flush();
     if (isHead)
         return;
     if (!out || !transfer(out, fd, first, length))

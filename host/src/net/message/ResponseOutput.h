@@ -22,6 +22,9 @@ public:
     Framing framing() const { return m_framing; }
     // Bytes of the body sent around the stream (a file sent by the kernel).
     void countSent(std::uint64_t n) { m_written += n; }
+    // Hands what the stream holds to the connection's gathered output
+    // without sending it, so that a small file can follow in the same write.
+    bool drain() { return Poco::BufferedStreamBuf::sync() == 0; }
     // Ends the body (the last chunk); false when a write failed or the body
     // fell short of its length, so the connection cannot carry another answer.
     bool finish();

@@ -126,7 +126,8 @@ void ServerResponse::requireAuthentication(const std::string& realm) {
 bool ServerResponse::sendFileRange(int fileFd, std::uint64_t offset, std::uint64_t count) {
     if (!m_output)
         throw Poco::IllegalStateException("a file range is sent after send()");
-    m_stream->flush();
+    if (!m_output->drain())
+        return false;
     if (m_output->framing() == Framing::None)
         return true;
     if (m_output->framing() == Framing::Chunked)
