@@ -2,8 +2,11 @@
 
 #include <Poco/Logger.h>
 
+#include "orvane/Defs.h"
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <iterator>
@@ -19,6 +22,8 @@ namespace {
 
 typedef boost::shared_ptr<Data::Message> MessagePtr;
 typedef boost::shared_ptr<System::MessageEventInfo> EventPtr;
+
+const std::chrono::milliseconds kLaterAtMost(50);
 
 // The one table of registered services that both dispatchers deliver from.
 // A service is often destroyed right after it unregisters (a plug-in being
@@ -175,15 +180,22 @@ public:
         if (!msg || !registry().has(msg->target))
             return false;
         start(8);
+        bool wake = true;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_stopping)
                 return false;
-            m_queue.push_back(msg);
+            if (waitsForNobody(*msg)) {
+                wake = laterWouldDo();
+                m_later.push_back(Later{msg, Clock::now()});
+            } else {
+                m_queue.push_back(msg);
+            }
         }
         // Woken outside the lock, or the worker would wake only to wait
         // for it.
-        m_wake.notify_one();
+        if (wake)
+            m_wake.notify_one();
         return true;
     }
 
@@ -215,21 +227,50 @@ public:
     }
 
 private:
+    typedef std::chrono::steady_clock Clock;
+    struct Later {
+        MessagePtr msg;
+        Clock::time_point since;
+    };
+
+    // The end of a file transfer answers no visitor: a worker that is busy
+    // now takes it when it comes back, which spares a wake-up on every
+    // download. A worker is woken for it only when none is busy, or when
+    // the oldest has waited long (the busy ones may be slow).
+    static bool waitsForNobody(const Data::Message& msg) {
+        return msg.operation == Defs::Sync::MO_SEND_FILE_COMPLETE;
+    }
+    bool laterWouldDo() const {
+        return m_busy == 0 ||
+               (!m_later.empty() && Clock::now() - m_later.front().since > kLaterAtMost);
+    }
+
     void run() {
+        bool delivered = false;
         for (;;) {
             MessagePtr msg;
             HookPtr hook;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+                if (delivered)
+                    --m_busy;
+                m_wake.wait(lock,
+                            [this] { return m_stopping || !m_queue.empty() || !m_later.empty(); });
                 // Drain what was queued before stopping, so no request is lost.
-                if (m_queue.empty())
+                if (!m_queue.empty()) {
+                    msg = m_queue.front();
+                    m_queue.pop_front();
+                } else if (!m_later.empty()) {
+                    msg = m_later.front().msg;
+                    m_later.pop_front();
+                } else {
                     return;
-                msg = m_queue.front();
-                m_queue.pop_front();
+                }
+                ++m_busy;
                 hook = m_hook;
             }
             deliver(msg, hook);
+            delivered = true;
         }
     }
 
@@ -242,6 +283,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<MessagePtr> m_queue;
+    std::deque<Later> m_later;
+    int m_busy = 0;  // workers delivering now
     std::vector<std::thread> m_threads;
     HookPtr m_hook;
     bool m_stopping = false;
