@@ -81,10 +81,16 @@ std::string goUpTile(const GalleryLayout& layout) {
            "\"></img></a></div>" + "<a href=\"../\" class=\"ph_folder_up\"> Go Up </a></div>";
 }
 
-// Thumbnails load as they come into view: a folder of a thousand pictures
-// shows its first screen without waiting for the rest.
-std::string imageTile(const std::string& name, bool last, bool first, int viewSize, int thumbSize,
+// Tiles past the first screen of a large window load as they come into
+// view, so a folder of a thousand pictures shows its first screen without
+// waiting for the rest. The first screen itself is not lazy: a lazy image
+// is asked for only once the page's scripts are in and laid out, which
+// doubled the time to a full first screen.
+const int kEagerTiles = 30;
+
+std::string imageTile(const std::string& name, bool last, int index, int viewSize, int thumbSize,
                       bool itemLinks) {
+    const bool first = index == 0;
     const std::string href = Page::encodeURIName(name);
     const std::string view = href + "?viewsize=" + std::to_string(viewSize);
     std::string out =
@@ -93,7 +99,7 @@ std::string imageTile(const std::string& name, bool last, bool first, int viewSi
         (first ? " id='firstimagelink' " : "") + "rel=\"lightbox[slideshow]\" title=\"" +
         Page::escapeHTML(name) + "\">" + "<img class=\"image\" src=\"" +
         Page::escapeHTML(Page::encodeLinkPath(name)) + "?thumbsize=" + std::to_string(thumbSize) +
-        "\" loading=\"lazy\"></img></a></div>" + CRLF + CRLF;
+        (index < kEagerTiles ? "\"" : "\" loading=\"lazy\"") + "></img></a></div>" + CRLF + CRLF;
     if (itemLinks) {
         out += "<a href=\"" + view + "\" class=\"ph_item_view\">view</a>" + CRLF + CRLF +
                "<a href=\"" + href + "\" class=\"ph_item_download\">download</a>" + CRLF + CRLF;
@@ -120,12 +126,11 @@ std::string galleryTiles(const GalleryEntries& entries, const GalleryLayout& lay
         out += goUpTile(layout);
         count = 1;
     }
-    bool first = true;
+    int index = 0;
     for (const std::string& name : entries.images) {
         const int column = nextColumn(count, layout.imagesPerRow);
         const bool last = column == layout.imagesPerRow - 1;
-        out += imageTile(name, last, first, viewSize, thumbSize, layout.itemLinks);
-        first = false;
+        out += imageTile(name, last, index++, viewSize, thumbSize, layout.itemLinks);
         count = column + 1;
         if (last)
             out += "<div class=\"clear\">&nbsp;</div>";
