@@ -107,6 +107,26 @@ TEST_F(WebDAVServer, PropfindListsOneLevelWithLiveProperties) {
     EXPECT_EQ(400, dav("PROPFIND", "box/", "<propfind", {{"Depth", "0"}}).status);
     // Read-only guests may look.
     EXPECT_EQ(207, dav("PROPFIND", "box/", "", {{"Depth", "0"}}, "reader", "rpass12345").status);
+
+    // A folder whose answer outgrows what the host holds before sending is
+    // streamed in chunks, yet byte for byte the answers of its members one
+    // by one, put together in name order.
+    for (int i = 0; i < 200; ++i)
+        writeNew(box + "/long/member-" + std::to_string(1000 + i) + ".txt", std::string(i, 'm'));
+    Answer listed = dav("PROPFIND", "box/long/", "", {{"Depth", "1"}});
+    ASSERT_EQ(207, listed.status);
+    EXPECT_EQ("chunked", listed.header("transfer-encoding"));
+    const auto responses = [](const std::string& xml) {
+        const std::size_t from = xml.find("<D:response>");
+        return xml.substr(from, xml.rfind("</D:multistatus>") - from);
+    };
+    const std::string folder = dav("PROPFIND", "box/long/", "", {{"Depth", "0"}}).body;
+    std::string whole = folder.substr(0, folder.find("<D:response>")) + responses(folder);
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "member-" + std::to_string(1000 + i) + ".txt";
+        whole += responses(dav("PROPFIND", "box/long/" + name, "", {{"Depth", "0"}}).body);
+    }
+    EXPECT_EQ(whole + "</D:multistatus>", listed.body);
 }
 
 TEST_F(WebDAVServer, QuotaFollowsTheShareLimit) {

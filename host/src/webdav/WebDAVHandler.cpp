@@ -129,10 +129,12 @@ void WebDAVHandler::handleRequest(Poco::Net::HTTPServerRequest& request,
     } catch (const std::exception& e) {
         Poco::Logger::get("WebDAV").error(request.getMethod() + " " + m_parts.rawPath +
                                           " failed: " + e.what());
-        if (!response.sent()) {
-            response.setKeepAlive(false);
-            HttpErrors::send(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR);
-        }
+        // Part of a streamed answer may be out: the front must cut the
+        // connection rather than end the body as if it were whole.
+        if (response.sent())
+            throw;
+        response.setKeepAlive(false);
+        HttpErrors::send(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR);
     }
 }
 

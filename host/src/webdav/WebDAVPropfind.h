@@ -1,7 +1,8 @@
-// PROPFIND (depth 0 and 1) and PROPPATCH of the WebDAV server: the live
-// properties computed from the file system and the lock table, the dead
-// ones from WebDAVPropertyStore, and the quota properties of a share with
-// a size limit. Stateless.
+// PROPFIND (depth 0 and 1) and PROPPATCH of the WebDAV server. A folder's
+// PROPFIND answer is sent while it is written (WebDAVStreamedBody), member
+// by member in name order (WebDAVFolderMembers, WebDAVPropWriter), once
+// every check that can refuse the request has passed; PROPPATCH keeps the
+// dead properties in WebDAVPropertyStore. Stateless.
 #pragma once
 
 #include "webdav/WebDAVMethod.h"
