@@ -113,6 +113,11 @@ Registry& registry() {
     return r;
 }
 
+bool& deferredWorker() {
+    thread_local bool mine = false;
+    return mine;
+}
+
 std::string& deliveringClient() {
     thread_local std::string client;
     return client;
@@ -246,6 +251,7 @@ private:
     }
 
     void run() {
+        deferredWorker() = true;
         bool delivered = false;
         for (;;) {
             MessagePtr msg;
@@ -320,6 +326,9 @@ void stopDeferredDispatcher() {
 }
 void setDeferredDeliveryHook(const System::MessageDispatcher::DeliveryHook& hook) {
     deferredQueue().setHook(hook);
+}
+bool onDeferredWorker() {
+    return deferredWorker();
 }
 
 }  // namespace Orvane

@@ -350,7 +350,9 @@ async function main() {
       ['music play list, playing and the next song', () => music(session, host)],
     ];
     for (const suite of PAGE_SUITES) checks.push(...suite.checks({ session, host, folders, root }));
+    const only = option('--only', '');
     for (const [name, run] of checks) {
+      if (only && !name.includes(only)) continue;
       try {
         await run();
         console.log(`ok - ${name}`);

@@ -57,5 +57,8 @@ void startDeferredDispatcher(int workers);
 void stopDeferredDispatcher();
 // At most one hook; pass an empty function to remove it.
 void setDeferredDeliveryHook(const System::MessageDispatcher::DeliveryHook& hook);
+// True on the deferred dispatcher's own workers, where the delivery hook
+// runs after every delivery.
+bool onDeferredWorker();
 
 }  // namespace Orvane

@@ -91,7 +91,8 @@ const std::vector<Setting> kTable = {
      "Open connections in all."},
     {kFront, "send.stall.seconds", "", "60", K::Number, 1, 3600, false,
      "A client that takes nothing of an answer for this long is dropped."},
-    {kFront, "front.threads", "", "64", K::Number, 1, 1024, false, "Requests served at once."},
+    {kFront, "front.threads", "", "64", K::Number, 1, 1024, false,
+     "Workers that read requests and write answers at once."},
 
     {kMail, "smtp.host", "", "", K::Name, 0, 0, false,
      "The mail server; empty: the host sends no mail."},

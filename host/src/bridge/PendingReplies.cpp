@@ -1,7 +1,23 @@
 #include "bridge/PendingReplies.h"
 
+#include <utility>
+#include <vector>
+
+#include "orvane/Dispatcher.h"
+
 namespace Orvane {
 namespace Host {
+
+namespace {
+
+typedef std::vector<std::pair<PendingReplies::Then, PendingReplies::Outcome>> Released;
+
+Released& released() {
+    thread_local Released waiting;
+    return waiting;
+}
+
+}  // namespace
 
 PendingReplies::SlotPtr PendingReplies::open(const std::string& token, const std::string& target) {
     SlotPtr slot = std::make_shared<Slot>();
@@ -41,11 +57,64 @@ void PendingReplies::close(const SlotPtr& slot) {
         m_slots.erase(it);
 }
 
+void PendingReplies::expect(const SlotPtr& slot, Clock::time_point deadline, Then then) {
+    Outcome outcome;
+    {
+        std::lock_guard<std::mutex> lock(slot->mutex);
+        if (!slot->finished) {
+            slot->then = std::move(then);
+            slot->deadline = deadline;
+            return;
+        }
+        outcome = slot->outcome;
+    }
+    close(slot);
+    then(outcome);
+}
+
+void PendingReplies::expire() {
+    const Clock::time_point now = Clock::now();
+    std::vector<SlotPtr> late;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& entry : m_slots) {
+            Slot& slot = *entry.second;
+            std::lock_guard<std::mutex> slotLock(slot.mutex);
+            if (slot.then && !slot.finished && slot.deadline <= now)
+                late.push_back(entry.second);
+        }
+    }
+    Outcome outcome;
+    outcome.hostStatus = 504;
+    for (const SlotPtr& slot : late)
+        finish(slot, outcome);
+}
+
+void PendingReplies::runReleased() {
+    Released& waiting = released();
+    while (!waiting.empty()) {
+        Released now;
+        now.swap(waiting);
+        for (auto& entry : now)
+            entry.first(entry.second);
+    }
+}
+
+void PendingReplies::release(Then then, const Outcome& outcome) {
+    // Inside a deferred delivery the plug-in's handler is still on the
+    // stack, maybe holding its locks: the answer waits until it returns.
+    if (Orvane::onDeferredWorker()) {
+        released().emplace_back(std::move(then), outcome);
+    } else {
+        then(outcome);
+    }
+}
+
 bool PendingReplies::deliver(const std::string& token, const MessagePtr& reply) {
     const SlotPtr slot = find(token);
     Outcome outcome;
     outcome.reply = reply;
-    return slot && finish(*slot, outcome);
+    return slot && finish(slot, outcome);
 }
 
 bool PendingReplies::answer(const std::string& token, const std::string& target, int status) {
@@ -54,7 +123,7 @@ bool PendingReplies::answer(const std::string& token, const std::string& target,
         return false;
     Outcome outcome;
     outcome.hostStatus = status;
-    return finish(*slot, outcome);
+    return finish(slot, outcome);
 }
 
 void PendingReplies::answerAll(int status) {
@@ -67,7 +136,7 @@ void PendingReplies::answerAll(int status) {
     Outcome outcome;
     outcome.hostStatus = status;
     for (auto& entry : slots)
-        finish(*entry.second, outcome);
+        finish(entry.second, outcome);
 }
 
 std::size_t PendingReplies::size() {
@@ -81,15 +150,22 @@ PendingReplies::SlotPtr PendingReplies::find(const std::string& token) {
     return it == m_slots.end() ? SlotPtr() : it->second;
 }
 
-bool PendingReplies::finish(Slot& slot, const Outcome& outcome) {
+bool PendingReplies::finish(const SlotPtr& slot, const Outcome& outcome) {
+    Then then;
     {
-        std::lock_guard<std::mutex> lock(slot.mutex);
-        if (slot.finished)
+        std::lock_guard<std::mutex> lock(slot->mutex);
+        if (slot->finished)
             return false;
-        slot.outcome = outcome;
-        slot.finished = true;
+        slot->outcome = outcome;
+        slot->finished = true;
+        then.swap(slot->then);
     }
-    slot.done.notify_one();
+    if (!then) {
+        slot->done.notify_one();
+        return true;
+    }
+    close(slot);
+    release(std::move(then), outcome);
     return true;
 }
 

@@ -1,12 +1,16 @@
 // The requests of the web front that wait for their "SYNC" reply, by token.
-// A front thread opens a slot, posts its request and waits; the sync proxy
-// service (any bus thread) hands the reply over, or the host itself answers
-// (403 for a silent refusal, 503 at shutdown). Thread-safe.
+// A front thread opens a slot, posts its request and waits, or leaves a
+// continuation and goes on with other work; the sync proxy service (any
+// bus thread) hands the reply over, or the host itself answers (403 for a
+// silent refusal, 503 at shutdown, 504 past the deadline). A continuation
+// released on a deferred worker runs when that worker's delivery is over
+// (runReleased), never inside the plug-in's handler. Thread-safe.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,6 +24,7 @@ namespace Host {
 class PendingReplies {
 public:
     typedef boost::shared_ptr<Data::Message> MessagePtr;
+    typedef std::chrono::steady_clock Clock;
 
     // How a wait ended: a reply, or a status the host answers with itself.
     struct Outcome {
@@ -29,6 +34,8 @@ public:
 
     // Each wait has a lock of its own: many requests wait at once, and a
     // reply must wake only its own.
+    typedef std::function<void(const Outcome&)> Then;
+
     struct Slot {
         std::string token;
         std::string target;  // the service the request was posted to
@@ -36,6 +43,8 @@ public:
         std::condition_variable done;
         bool finished = false;  // under mutex
         Outcome outcome;        // under mutex
+        Then then;              // under mutex
+        Clock::time_point deadline;
     };
     typedef std::shared_ptr<Slot> SlotPtr;
 
@@ -45,6 +54,13 @@ public:
     // slot is closed afterwards, so a late reply finds no one.
     Outcome wait(const SlotPtr& slot, std::chrono::milliseconds timeout);
     void close(const SlotPtr& slot);
+    // Instead of wait(): `then` gets the outcome on the thread that ends
+    // the wait, or at once here when it has ended already.
+    void expect(const SlotPtr& slot, Clock::time_point deadline, Then then);
+    // Ends with 504 the expected waits past their deadline.
+    void expire();
+    // Runs the continuations released on this thread by its delivery.
+    static void runReleased();
 
     // False when nobody waits for the token (any more).
     bool deliver(const std::string& token, const MessagePtr& reply);
@@ -58,7 +74,8 @@ public:
 private:
     SlotPtr find(const std::string& token);
     // False when the slot had already finished.
-    static bool finish(Slot& slot, const Outcome& outcome);
+    bool finish(const SlotPtr& slot, const Outcome& outcome);
+    static void release(Then then, const Outcome& outcome);
 
     std::mutex m_mutex;
     std::map<std::string, SlotPtr> m_slots;

@@ -11,13 +11,21 @@
 namespace Orvane {
 namespace Host {
 
-PendingReplies::Outcome PluginCall::ask(FrontContext& context, const std::string& plugin,
-                                        const boost::shared_ptr<Data::Message>& msg) {
+PendingReplies::SlotPtr PluginCall::post(FrontContext& context, const std::string& plugin,
+                                         const boost::shared_ptr<Data::Message>& msg) {
     const std::string token = (*msg)[Defs::Sync::MS_SYNC][Defs::Sync::S_SYNC_TOKEN].getString();
     auto slot = context.pending.open(token, plugin);
-    if (!slot || !Orvane::Dispatcher()->postMessage(msg)) {
-        if (slot)
-            context.pending.close(slot);
+    if (slot && !Orvane::Dispatcher()->postMessage(msg)) {
+        context.pending.close(slot);
+        slot.reset();
+    }
+    return slot;
+}
+
+PendingReplies::Outcome PluginCall::ask(FrontContext& context, const std::string& plugin,
+                                        const boost::shared_ptr<Data::Message>& msg) {
+    auto slot = post(context, plugin, msg);
+    if (!slot) {
         PendingReplies::Outcome refused;
         refused.hostStatus = Poco::Net::HTTPResponse::HTTP_SERVICE_UNAVAILABLE;
         return refused;

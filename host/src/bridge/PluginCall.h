@@ -24,6 +24,10 @@ public:
     // message cannot be posted, else what the wait ended with.
     static PendingReplies::Outcome ask(FrontContext& context, const std::string& plugin,
                                        const boost::shared_ptr<Data::Message>& msg);
+    // The first half of ask(): the slot its reply will end, or null when
+    // the message could not be posted (the host answers 503).
+    static PendingReplies::SlotPtr post(FrontContext& context, const std::string& plugin,
+                                        const boost::shared_ptr<Data::Message>& msg);
     // True when the reply asks for credentials; any that the request did
     // send were wrong: they are logged and count against the client's
     // address and the name tried (RefusedCredentials).

@@ -8,6 +8,9 @@
 #include "bridge/SendFileComplete.h"
 #include "front/HttpErrors.h"
 #include "http/RequestBody.h"
+#include "net/message/ServerResponse.h"
+
+#include <sys/stat.h>
 
 namespace Orvane {
 namespace Host {
@@ -70,16 +73,44 @@ void PluginRequestHandler::forward(Poco::Net::HTTPServerRequest& request,
         return;
     }
     auto msg = RequestTranslator::build(request, m_parts, identity);
-    PendingReplies::Outcome outcome = PluginCall::ask(m_context, m_parts.plugin, msg);
+    PendingReplies::SlotPtr slot = PluginCall::post(m_context, m_parts.plugin, msg);
+    if (!slot) {
+        HttpErrors::send(response, HTTPResponse::HTTP_SERVICE_UNAVAILABLE);
+        return;
+    }
+    auto* own = dynamic_cast<ServerResponse*>(&response);
+    ServerResponse::Parked later = own ? own->park() : ServerResponse::Parked();
+    if (!later) {
+        answer(m_context, m_context.pending.wait(slot, m_context.replyTimeout), identity, m_address,
+               request, response);
+        return;
+    }
+    // This thread goes back to serve others; the answer is written when the
+    // reply comes, by the thread it reaches or by a worker of the front.
+    FrontContext* context = &m_context;
+    const std::string address = m_address;
+    Poco::Net::HTTPServerRequest* req = &request;
+    m_context.pending.expect(
+        slot, PendingReplies::Clock::now() + m_context.replyTimeout,
+        [=](const PendingReplies::Outcome& outcome) {
+            later([=] { answer(*context, outcome, identity, address, *req, req->response()); },
+                  isSmall(outcome, *req));
+        });
+}
+
+void PluginRequestHandler::answer(FrontContext& context, const PendingReplies::Outcome& outcome,
+                                  const Identity& identity, const std::string& address,
+                                  Poco::Net::HTTPServerRequest& request,
+                                  Poco::Net::HTTPServerResponse& response) {
     if (outcome.hostStatus != 0) {
         if (outcome.hostStatus == HTTPResponse::HTTP_GATEWAY_TIMEOUT) {
-            Poco::Logger::get("HttpFront").warning("No reply in time for " + m_parts.rawPath);
+            Poco::Logger::get("HttpFront").warning("No reply in time for " + request.getURI());
         }
         HttpErrors::send(response, outcome.hostStatus);
         return;
     }
     const Data::Message& reply = *outcome.reply;
-    if (PluginCall::asksCredentials(m_context, reply, identity, m_address)) {
+    if (PluginCall::asksCredentials(context, reply, identity, address)) {
         ReplyWriter::write(reply, response);
         if (ReplyWriter::namesFile(reply))
             SendFileComplete::post(reply);
@@ -88,6 +119,19 @@ void PluginRequestHandler::forward(Poco::Net::HTTPServerRequest& request,
     } else {
         ReplyWriter::write(reply, response);
     }
+}
+
+bool PluginRequestHandler::isSmall(const PendingReplies::Outcome& outcome,
+                                   const Poco::Net::HTTPServerRequest& request) {
+    if (outcome.hostStatus != 0 || ReplyWriter::hasRealm(*outcome.reply))
+        return true;
+    if (!ReplyWriter::namesFile(*outcome.reply))
+        return ReplyWriter::bodySize(*outcome.reply) <= kSmallAnswer;
+    if (request.getMethod() == "HEAD")
+        return true;
+    struct stat info;
+    return ::stat(ReplyWriter::fileOf(*outcome.reply).c_str(), &info) == 0 &&
+           S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) <= kSmallAnswer;
 }
 
 }  // namespace Host

@@ -24,7 +24,16 @@ bool ReplyWriter::hasRealm(const Data::Message& reply) {
 }
 
 bool ReplyWriter::namesFile(const Data::Message& reply) {
-    return !responseField(reply, HTTP::S_HTTP_SEND_FILE).empty();
+    return !fileOf(reply).empty();
+}
+
+std::string ReplyWriter::fileOf(const Data::Message& reply) {
+    return responseField(reply, HTTP::S_HTTP_SEND_FILE);
+}
+
+std::size_t ReplyWriter::bodySize(const Data::Message& reply) {
+    const auto& raw = reply.getRawData();
+    return raw ? raw->getTotalBytes() : 0;
 }
 
 int ReplyWriter::status(const Data::Message& reply) {

@@ -7,6 +7,9 @@
 
 #include <Poco/Net/HTTPServerResponse.h>
 
+#include <cstddef>
+#include <string>
+
 #include "orvane/Message.h"
 
 namespace Orvane {
@@ -19,6 +22,10 @@ public:
     static void applyHeaders(const Data::Message& reply, Poco::Net::HTTPServerResponse& response);
     static bool hasRealm(const Data::Message& reply);
     static bool namesFile(const Data::Message& reply);
+    // The file a "SEND_FILE" reply names; empty for any other.
+    static std::string fileOf(const Data::Message& reply);
+    // Bytes of the reply's own body.
+    static std::size_t bodySize(const Data::Message& reply);
     // The reply's status, kept within 200..599 (others become 500).
     static int status(const Data::Message& reply);
     // Sends the body of a refusal whose headers are set: the plug-in

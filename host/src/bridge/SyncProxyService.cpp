@@ -57,17 +57,15 @@ void SyncProxyService::onMessage(MessagePtr& msg) {
 }
 
 void SyncProxyService::afterDeferredDelivery(const MessagePtr& msg) {
-    if (!msg)
-        return;
-    const std::string token = tokenOf(*msg);
-    if (token.empty())
-        return;
+    const std::string token = msg ? tokenOf(*msg) : std::string();
     // Still aimed at the service it was posted to: the handler neither
     // answered nor forwarded it, which is how a plug-in refuses silently.
-    if (m_pending.answer(token, msg->target, 403)) {
+    if (!token.empty() && m_pending.answer(token, msg->target, 403)) {
         Poco::Logger::get("SyncProxyService")
             .debug("No answer from " + msg->target + " to " + msg->operation + ": 403");
     }
+    // The answers this delivery released are written now, on this worker.
+    PendingReplies::runReleased();
 }
 
 }  // namespace Host

@@ -94,24 +94,29 @@ void HttpFront::start(int threads) {
     setup.tlsPort = port();
     setup.publicUrl = API::ProfileManager::getProperty("public.url");
     setup.stopping = &m_stopping;
-    m_exchange.reset(new Exchange(setup));
+    m_pool.reset(new WorkerPool);
     m_listener.reset(new Listener(limits, m_caps, m_context.proxies));
+    Listener* listener = m_listener.get();
+    setup.pool = m_pool.get();
+    setup.done = [listener](std::unique_ptr<Connection> connection, bool keep) {
+        listener->giveBack(std::move(connection), keep);
+    };
+    m_exchange.reset(new Exchange(setup));
     m_listener->setTls(m_tls);
     m_listener->addPort(m_socket.impl()->sockfd(),
                         m_tls ? Connection::Kind::Tls : Connection::Kind::Plain);
     if (m_hasRedirect)
         m_listener->addPort(m_redirect.impl()->sockfd(), Connection::Kind::Redirect);
-    m_pool.reset(new WorkerPool);
-    Listener* listener = m_listener.get();
     Exchange* exchange = m_exchange.get();
-    m_pool->start(
-        threads, [exchange](Connection& connection) { return exchange->serve(connection); },
-        [listener](std::unique_ptr<Connection> connection, bool keep) {
-            listener->giveBack(std::move(connection), keep);
-        });
+    m_pool->start(threads, [exchange](std::unique_ptr<Connection> connection) {
+        exchange->serve(std::move(connection));
+    });
     WorkerPool* pool = m_pool.get();
+    PendingReplies* pending = &m_context.pending;
+    // Answers left for later have their deadline checked once a second.
     m_listener->start(
-        [pool](std::unique_ptr<Connection> connection) { pool->submit(std::move(connection)); });
+        [pool](std::unique_ptr<Connection> connection) { pool->submit(std::move(connection)); },
+        [pending] { pending->expire(); });
 }
 
 void HttpFront::reloadTls() {
@@ -127,6 +132,7 @@ void HttpFront::stop() {
     // Requests still waiting for a plug-in's reply are told the host is going.
     m_pool->stop(
         [this] { m_context.pending.answerAll(Poco::Net::HTTPResponse::HTTP_SERVICE_UNAVAILABLE); });
+    m_exchange->waitIdle();
     m_pool.reset();
     m_listener.reset();
     m_exchange.reset();

@@ -4,10 +4,12 @@
 #include <Poco/Logger.h>
 #include <Poco/Net/NetException.h>
 #include <errno.h>
+#include <linux/sockios.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
 
@@ -70,6 +72,11 @@ void ConnectionIo::awaitInput(long want, Clock::time_point until) {
         m_connection.markBroken();
         throw Poco::TimeoutException("the client sent too slowly");
     }
+}
+
+bool ConnectionIo::drained() const {
+    int unsent = 0;
+    return m_out.empty() && ::ioctl(m_connection.fd(), SIOCOUTQ, &unsent) == 0 && unsent == 0;
 }
 
 bool ConnectionIo::write(const char* data, std::size_t n) {

@@ -21,6 +21,11 @@ public:
     ConnectionIo(Connection& connection, int stallSeconds);
 
     Connection& connection() { return m_connection; }
+    // How long a write may wait for the client to take something.
+    void setStall(std::chrono::seconds stall) { m_stall = stall; }
+    // True when everything written so far has left and been taken: a
+    // small answer written now will not have to wait.
+    bool drained() const;
     // At most n bytes, from what was read ahead first; 0 at the end of the
     // stream. Throws Poco::TimeoutException when nothing came by `until`,
     // Poco::Net::ConnectionResetException when the connection failed.

@@ -3,12 +3,11 @@
 #include <Poco/Logger.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 
-#include <memory>
-
 #include "front/HttpErrors.h"
 #include "net/message/HttpsRedirect.h"
 #include "net/message/ServerRequest.h"
 #include "net/message/ServerResponse.h"
+#include "orvane/Dispatcher.h"
 
 namespace Orvane {
 namespace Host {
@@ -16,6 +15,10 @@ namespace Host {
 using Poco::Net::HTTPResponse;
 
 namespace {
+
+// A small answer written on the thread its reply reached never waits
+// long for a client: past this the connection is cut.
+const std::chrono::seconds kParkedStall(2);
 
 // Holds a forwarded client's place under the per-address cap while its
 // request is served.
@@ -41,6 +44,45 @@ private:
 
 }  // namespace
 
+// One request with its connection, on the heap so that an answer left for
+// later can be written from another thread. Of the two events that may
+// end a parked answer (the handler's thread leaving it, the answer being
+// ready) the second one goes on.
+class Exchange::Step {
+public:
+    Step(Exchange& e, std::unique_ptr<Connection> c)
+        : exchange(e),
+          pool(*e.m_setup.pool),
+          connection(std::move(c)),
+          io(*connection, e.m_setup.limits->sendStallSeconds),
+          request(io, *e.m_setup.limits, *e.m_params),
+          response(io, request) {
+        request.setResponse(response);
+        std::lock_guard<std::mutex> lock(exchange.m_stepsMutex);
+        ++exchange.m_steps;
+    }
+    ~Step() {
+        if (connection)
+            pool.leave(connection.get());  // dropped unanswered: the host is stopping
+        // The last use of the exchange, which may go as soon as none is left.
+        std::lock_guard<std::mutex> lock(exchange.m_stepsMutex);
+        if (--exchange.m_steps == 0)
+            exchange.m_noSteps.notify_all();
+    }
+
+    Exchange& exchange;
+    WorkerPool& pool;
+    std::unique_ptr<Connection> connection;
+    ConnectionIo io;
+    ServerRequest request;
+    ServerResponse response;
+    std::unique_ptr<ProxiedSlot> slot;
+    bool answered = false;  // by the exchange itself, before any handler
+    std::atomic<int> toGo{2};
+    std::function<void()> write;
+    bool small = false;
+};
+
 Exchange::Exchange(const Setup& setup) : m_setup(setup), m_params(new Poco::Net::HTTPServerParams) {
     m_params->setServerName("orvane-host");
     m_params->setKeepAlive(true);
@@ -48,43 +90,130 @@ Exchange::Exchange(const Setup& setup) : m_setup(setup), m_params(new Poco::Net:
     m_params->setTimeout(Poco::Timespan(setup.limits->sendStallSeconds, 0));
 }
 
-bool Exchange::serve(Connection& connection) {
-    ConnectionIo io(connection, m_setup.limits->sendStallSeconds);
-    for (;;) {
-        if (!serveOne(io, connection.takeHead()) || m_setup.stopping->load())
-            return false;
-        // A pipelined request already here is served at once.
-        const std::size_t next = connection.headLength();
-        if (next == 0)
-            return true;
-        if (next > m_setup.limits->headerMaxBytes)
-            return false;
+void Exchange::waitIdle() {
+    std::unique_lock<std::mutex> lock(m_stepsMutex);
+    m_noSteps.wait(lock, [this] { return m_steps == 0; });
+}
+
+void Exchange::serve(std::unique_ptr<Connection> connection) {
+    while (connection) {
+        StepPtr step;
+        try {
+            step = std::make_shared<Step>(*this, std::move(connection));
+        } catch (...) {
+            if (connection)
+                m_setup.pool->leave(connection.get());
+            return;
+        }
+        if (!begin(step))
+            return;  // its answer comes later, and ends it
+        connection = end(*step);
     }
 }
 
-bool Exchange::serveOne(ConnectionIo& io, const std::string& head) {
-    Connection& connection = io.connection();
-    ServerRequest request(io, *m_setup.limits, *m_params);
-    ServerResponse response(io, request);
-    request.setResponse(response);
+bool Exchange::begin(const StepPtr& step) {
+    Step& s = *step;
+    Connection& connection = *s.connection;
+    s.answered = true;
     try {
-        request.parse(head);
+        s.request.parse(connection.takeHead());
     } catch (const Poco::Exception& e) {
         Poco::Logger::get("HttpFront").debug("Unreadable request: " + e.displayText());
-        return answerOnly(response, HTTPResponse::HTTP_BAD_REQUEST,
+        return answerOnly(s.response, HTTPResponse::HTTP_BAD_REQUEST,
                           "The request could not be read.");
     }
-    request.setOrigin(
-        m_setup.proxies->resolve(connection.peer(), connection.ssl() != nullptr, request));
-    response.prepare(!m_setup.stopping->load() && !connection.plainOnTlsPort);
-    ProxiedSlot slot(*m_setup.caps, request.origin(), connection);
-    if (!slot.held()) {
-        return answerOnly(response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
+    s.request.setOrigin(
+        m_setup.proxies->resolve(connection.peer(), connection.ssl() != nullptr, s.request));
+    s.response.prepare(!m_setup.stopping->load() && !connection.plainOnTlsPort);
+    s.slot.reset(new ProxiedSlot(*m_setup.caps, s.request.origin(), connection));
+    if (!s.slot->held()) {
+        return answerOnly(s.response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
                           "Too many connections from your address.");
     }
-    run(request, response, connection);
-    const bool answered = response.finish();
-    return request.finishBody() && answered;
+    s.answered = false;
+    offerParking(step);
+    run(s.request, s.response, connection);
+    if (!s.response.parked())
+        return true;
+    if (--s.toGo > 0)
+        return false;
+    // The answer was ready before the handler's thread left it: written here.
+    writeParked(s);
+    return true;
+}
+
+void Exchange::offerParking(const StepPtr& step) {
+    std::weak_ptr<Step> weak = step;
+    step->response.offerParking([this, weak]() -> ServerResponse::Parked {
+        StepPtr held = weak.lock();
+        return [this, held](std::function<void()> write, bool small) {
+            held->write = std::move(write);
+            held->small = small;
+            if (--held->toGo == 0)
+                resume(held);
+        };
+    });
+}
+
+void Exchange::resume(const StepPtr& step) {
+    // A deferred worker may write a small answer that leaves at once; any
+    // other answer, or on any other thread, is a task for the pool.
+    if (step->small && Orvane::onDeferredWorker() && step->io.drained()) {
+        step->io.setStall(kParkedStall);
+        complete(step);
+        return;
+    }
+    StepPtr held = step;
+    m_setup.pool->post([this, held] { complete(held); });
+}
+
+void Exchange::complete(const StepPtr& step) {
+    writeParked(*step);
+    std::unique_ptr<Connection> next = end(*step);
+    if (next) {
+        // A request that came along behind is served by a worker, whose
+        // thread may wait for its body.
+        Connection* raw = next.get();
+        m_setup.pool->leave(raw);
+        m_setup.pool->submit(std::move(next));
+    }
+}
+
+void Exchange::writeParked(Step& step) {
+    try {
+        step.write();
+    } catch (const std::exception& e) {
+        Poco::Logger::get("HttpFront")
+            .warning("Request " + step.request.getURI() + " failed: " + e.what());
+        step.connection->markBroken();
+    }
+    if (!step.response.sent() && !step.connection->broken()) {
+        step.response.setKeepAlive(false);
+        try {
+            HttpErrors::send(step.response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR);
+        } catch (const Poco::Exception&) {
+        }
+    }
+}
+
+std::unique_ptr<Connection> Exchange::end(Step& step) {
+    bool keep = false;
+    if (!step.answered) {
+        const bool finished = step.response.finish();
+        keep = step.request.finishBody() && finished;
+    }
+    std::unique_ptr<Connection> connection = std::move(step.connection);
+    keep = keep && !m_setup.stopping->load();
+    if (keep) {
+        // A pipelined request already here is served at once.
+        const std::size_t next = connection->headLength();
+        if (next > 0 && next <= m_setup.limits->headerMaxBytes)
+            return connection;
+        keep = next == 0;
+    }
+    m_setup.pool->leave(connection.get());
+    m_setup.done(std::move(connection), keep);
+    return nullptr;
 }
 
 bool Exchange::answerOnly(ServerResponse& response, int status, const std::string& detail) {
@@ -95,7 +224,7 @@ bool Exchange::answerOnly(ServerResponse& response, int status, const std::strin
         response.finish();
     } catch (const Poco::Exception&) {
     }
-    return false;
+    return true;
 }
 
 void Exchange::run(ServerRequest& request, ServerResponse& response, Connection& connection) {
@@ -109,7 +238,7 @@ void Exchange::run(ServerRequest& request, ServerResponse& response, Connection&
         if (response.sent())
             connection.markBroken();  // the answer is cut short
     }
-    if (response.sent() || connection.broken())
+    if (response.sent() || response.parked() || connection.broken())
         return;
     // A handler that answered nothing is a fault, never a success.
     response.setKeepAlive(false);

@@ -58,8 +58,9 @@ void Listener::addPort(int fd, Connection::Kind kind) {
     m_ports[fd] = kind;
 }
 
-void Listener::start(Dispatch dispatch) {
+void Listener::start(Dispatch dispatch, Tick tick) {
     m_dispatch = std::move(dispatch);
+    m_tick = std::move(tick);
     for (const auto& port : m_ports) {
         ::fcntl(port.first, F_SETFL, ::fcntl(port.first, F_GETFL) | O_NONBLOCK);
         struct epoll_event event = {EPOLLIN, {}};
@@ -128,6 +129,8 @@ void Listener::run() {
         }
         if (Clock::now() >= nextSweep) {
             sweep();
+            if (m_tick)
+                m_tick();
             nextSweep = Clock::now() + std::chrono::seconds(1);
         }
     }

@@ -32,6 +32,7 @@ namespace Host {
 class Listener {
 public:
     using Dispatch = std::function<void(std::unique_ptr<Connection>)>;
+    using Tick = std::function<void()>;
 
     Listener(const FrontLimits& limits, AddressCaps& caps, const TrustedProxies& proxies);
     ~Listener();
@@ -40,7 +41,8 @@ public:
     // what it serves.
     void addPort(int fd, Connection::Kind kind);
     void setTls(std::shared_ptr<TlsContext> tls) { m_tls = std::move(tls); }
-    void start(Dispatch dispatch);
+    // `tick` runs on the listener's thread about once a second.
+    void start(Dispatch dispatch, Tick tick = Tick());
     // Closes the listening sockets and every waiting connection.
     void stop();
     // A served connection: it waits for its next request, or is closed.
@@ -82,6 +84,7 @@ private:
     const TrustedProxies& m_proxies;
     std::shared_ptr<TlsContext> m_tls;
     Dispatch m_dispatch;
+    Tick m_tick;
     int m_epoll = -1;
     int m_wake = -1;
     int m_spare = -1;  // given up to accept and shed a connection when out of descriptors

@@ -138,6 +138,13 @@ bool ServerResponse::sendFileRange(int fileFd, std::uint64_t offset, std::uint64
     return true;
 }
 
+ServerResponse::Parked ServerResponse::park() {
+    if (!m_parking || m_sent || m_parked)
+        return Parked();
+    m_parked = true;
+    return m_parking();
+}
+
 bool ServerResponse::finish() {
     bool ok = m_sent;
     if (m_output) {

@@ -8,6 +8,7 @@
 #include <Poco/Net/HTTPServerResponse.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -41,6 +42,18 @@ public:
     // Ends the answer; false when the connection cannot carry another one.
     bool finish();
 
+    // An answer left for later: called once, from any thread, with what
+    // writes it and whether it is small (it may then be written on the
+    // thread the reply reached, else a worker of the front writes it).
+    using Parked = std::function<void(std::function<void()> write, bool small)>;
+    using Parking = std::function<Parked()>;
+    // Offered by the exchange before the handler runs.
+    void offerParking(Parking parking) { m_parking = std::move(parking); }
+    // Null when this answer cannot wait. Otherwise the handler writes
+    // nothing itself and calls the result exactly once.
+    Parked park();
+    bool parked() const { return m_parked; }
+
 private:
     ResponseOutput::Framing frame();
     bool writeHead();
@@ -50,6 +63,8 @@ private:
     bool m_headOnly = false;
     bool m_sent = false;
     bool m_continued = false;
+    bool m_parked = false;
+    Parking m_parking;
     std::unique_ptr<ResponseOutput> m_output;
     std::unique_ptr<std::ostream> m_stream;
 };
