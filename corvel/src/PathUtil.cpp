@@ -263,6 +263,19 @@ bool isPathWithinResolved(const std::string& path, const std::string& base) {
            resolveStrictly(normalise(base), realBase) && withinNormalised(realPathText, realBase);
 }
 
+// Where the strict resolution succeeds the lenient one of isAllowedPath
+// takes the same steps to the same place, so its result serves both.
+bool isAllowedPathWithin(const std::string& path, const std::string& base) {
+    if (!isPathWithin(path, base) || path[0] != '/' || base[0] != '/' ||
+        path.find('\0') != std::string::npos || base.find('\0') != std::string::npos)
+        return false;
+    const std::string lexical = normalise(path);
+    std::string realPathText, realBase;
+    return resolveStrictly(lexical, realPathText) && resolveStrictly(normalise(base), realBase) &&
+           withinNormalised(realPathText, realBase) && allowedForm(lexical, true) &&
+           allowedForm(realPathText, true);
+}
+
 bool isHiddenBelow(const std::string& path, const std::string& base) {
     const std::string lexical = normalise(path);
     const std::string root = base.empty() ? std::string() : normalise(base);

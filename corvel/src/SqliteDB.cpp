@@ -60,16 +60,36 @@ bool stepRow(sqlite3* db, sqlite3_stmt* stmt) {
 SqliteRow readRow(sqlite3_stmt* stmt) {
     SqliteRow row;
     const int columns = sqlite3_column_count(stmt);
+    row.reserve(static_cast<std::size_t>(columns));
     for (int i = 0; i < columns; ++i) {
         const char* name = sqlite3_column_name(stmt, i);
         const bool null = sqlite3_column_type(stmt, i) == SQLITE_NULL;
         const unsigned char* text = sqlite3_column_text(stmt, i);
         const int bytes = sqlite3_column_bytes(stmt, i);
-        std::string value = text ? std::string(reinterpret_cast<const char*>(text), bytes) : "";
-        row.set(name ? name : "", value, null);
+        row.set(name ? name : "",
+                text ? std::string(reinterpret_cast<const char*>(text), bytes) : std::string(),
+                null);
     }
     return row;
 }
+
+// Counts a statement that may have written once it has ended, however it
+// ends.
+class ChangeNote {
+public:
+    ChangeNote(std::atomic<std::uint64_t>& changes, bool writes)
+        : m_changes(changes), m_writes(writes) {}
+    ~ChangeNote() {
+        if (m_writes)
+            m_changes.fetch_add(1, std::memory_order_acq_rel);
+    }
+    ChangeNote(const ChangeNote&) = delete;
+    ChangeNote& operator=(const ChangeNote&) = delete;
+
+private:
+    std::atomic<std::uint64_t>& m_changes;
+    const bool m_writes;
+};
 
 // The row id of the last insert made through execDML by this thread. The
 // connection's own value would report another thread's insert when two
@@ -82,22 +102,37 @@ thread_local LastInsert t_lastInsert;
 
 }  // namespace
 
-void SqliteRow::set(const std::string& column, const std::string& value, bool isNull) {
-    m_values[column] = std::make_pair(value, isNull);
+void SqliteRow::set(std::string column, std::string value, bool isNull) {
+    for (Field& field : m_fields) {
+        if (field.column == column) {
+            field.value = std::move(value);
+            field.isNull = isNull;
+            return;
+        }
+    }
+    m_fields.push_back(Field{std::move(column), std::move(value), isNull});
+}
+
+const SqliteRow::Field* SqliteRow::find(const std::string& column) const {
+    for (const Field& field : m_fields) {
+        if (field.column == column)
+            return &field;
+    }
+    return nullptr;
 }
 
 std::string SqliteRow::getString(const std::string& column) const {
-    auto it = m_values.find(column);
-    if (it == m_values.end() || it->second.second)
+    const Field* field = find(column);
+    if (!field || field->isNull)
         return std::string();
-    return it->second.first;
+    return field->value;
 }
 
 std::int64_t SqliteRow::getInt64(const std::string& column) const {
-    auto it = m_values.find(column);
-    if (it == m_values.end() || it->second.second)
+    const Field* field = find(column);
+    if (!field || field->isNull)
         return 0;
-    return std::strtoll(it->second.first.c_str(), nullptr, 10);
+    return std::strtoll(field->value.c_str(), nullptr, 10);
 }
 
 int SqliteRow::getInt(const std::string& column) const {
@@ -105,8 +140,8 @@ int SqliteRow::getInt(const std::string& column) const {
 }
 
 bool SqliteRow::isNull(const std::string& column) const {
-    auto it = m_values.find(column);
-    return it == m_values.end() || it->second.second;
+    const Field* field = find(column);
+    return !field || field->isNull;
 }
 
 SqliteDB::SqliteDB() = default;
@@ -137,6 +172,7 @@ bool SqliteDB::openDB(const std::string& path, const std::string& key) {
                  nullptr);
     m_db = db;
     m_path = path;
+    noteChange();
     try {
         return initDB();
     } catch (const SqliteException& e) {
@@ -158,6 +194,7 @@ void SqliteDB::closeDB() {
     sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_path.clear();
+    noteChange();
 }
 
 std::string SqliteDB::format(const char* fmt, ...) {
@@ -180,6 +217,7 @@ void SqliteDB::requireOpen() const {
 void SqliteDB::execDML(const std::string& sql) {
     requireOpen();
     ConnectionLock lock(m_db);
+    ChangeNote note(m_changes, true);
     char* error = nullptr;
     if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         std::string message = error ? error : sqlite3_errmsg(m_db);
@@ -190,15 +228,58 @@ void SqliteDB::execDML(const std::string& sql) {
     t_lastInsert.rowId = sqlite3_last_insert_rowid(m_db);
 }
 
-SqliteRows SqliteDB::execPrepared(const std::string& sql, const std::vector<std::string>& values) {
-    requireOpen();
-    ConnectionLock lock(m_db);
+// The kept statement for sql, prepared on first use; the connection is held.
+sqlite3_stmt* SqliteDB::preparedLocked(const std::string& sql) {
     sqlite3_stmt*& stmt = m_prepared[sql];
     if (!stmt && sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt,
                                     nullptr) != SQLITE_OK) {
         m_prepared.erase(sql);
         throw SqliteException(sqlite3_errmsg(m_db));
     }
+    return stmt;
+}
+
+void SqliteDB::execPreparedEach(const std::string& sql,
+                                const std::vector<std::vector<std::string>>& valueSets) {
+    requireOpen();
+    ConnectionLock lock(m_db);
+    sqlite3_stmt* stmt = preparedLocked(sql);
+    ChangeNote note(m_changes, true);
+    const bool ownTransaction = sqlite3_get_autocommit(m_db) != 0;
+    if (ownTransaction && sqlite3_exec(m_db, "BEGIN;", nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw SqliteException(sqlite3_errmsg(m_db));
+    try {
+        for (const std::vector<std::string>& values : valueSets) {
+            sqlite3_reset(stmt);
+            sqlite3_clear_bindings(stmt);
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                if (sqlite3_bind_text(stmt, static_cast<int>(i + 1), values[i].data(),
+                                      static_cast<int>(values[i].size()),
+                                      SQLITE_TRANSIENT) != SQLITE_OK)
+                    throw SqliteException(sqlite3_errmsg(m_db));
+            }
+            while (stepRow(m_db, stmt)) {
+            }
+        }
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        if (ownTransaction && sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw SqliteException(sqlite3_errmsg(m_db));
+    } catch (...) {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        if (ownTransaction && sqlite3_get_autocommit(m_db) == 0)
+            sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+SqliteRows SqliteDB::execPrepared(const std::string& sql, const std::vector<std::string>& values) {
+    requireOpen();
+    ConnectionLock lock(m_db);
+    sqlite3_stmt* stmt = preparedLocked(sql);
+    // Counted after the reset below has ended the statement.
+    ChangeNote note(m_changes, sqlite3_stmt_readonly(stmt) == 0);
     // Reset however the rows below end, so the next caller starts afresh.
     struct Reset {
         sqlite3_stmt* stmt;
@@ -222,6 +303,7 @@ SqliteRows SqliteDB::execQuery(const std::string& sql) {
     requireOpen();
     ConnectionLock lock(m_db);
     Statement stmt(m_db, sql);
+    ChangeNote note(m_changes, sqlite3_stmt_readonly(stmt.get()) == 0);
     SqliteRows rows;
     while (stepRow(m_db, stmt.get()))
         rows.push_back(readRow(stmt.get()));
@@ -232,6 +314,7 @@ std::int64_t SqliteDB::execScalar(const std::string& sql) {
     requireOpen();
     ConnectionLock lock(m_db);
     Statement stmt(m_db, sql);
+    ChangeNote note(m_changes, sqlite3_stmt_readonly(stmt.get()) == 0);
     if (!stepRow(m_db, stmt.get()))
         return 0;
     return sqlite3_column_int64(stmt.get(), 0);

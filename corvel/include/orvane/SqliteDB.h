@@ -5,6 +5,7 @@
 #pragma once
 
 #include <Poco/Mutex.h>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <stdexcept>
@@ -23,18 +24,28 @@ public:
     std::string message() const { return what(); }
 };
 
-// One result row; a missing or NULL column reads "" or 0.
+// One result row; a missing or NULL column reads "" or 0. A column set
+// twice keeps its last value.
 class SqliteRow {
 public:
-    void set(const std::string& column, const std::string& value, bool isNull);
+    void set(std::string column, std::string value, bool isNull);
     std::string getString(const std::string& column) const;
     int getInt(const std::string& column) const;
     std::int64_t getInt64(const std::string& column) const;
     bool isNull(const std::string& column) const;
-    bool hasColumn(const std::string& column) const { return m_values.count(column) != 0; }
+    bool hasColumn(const std::string& column) const { return find(column) != nullptr; }
+    void reserve(std::size_t columns) { m_fields.reserve(columns); }
 
 private:
-    std::map<std::string, std::pair<std::string, bool>> m_values;
+    struct Field {
+        std::string column;
+        std::string value;
+        bool isNull;
+    };
+    const Field* find(const std::string& column) const;
+
+    // A row has a handful of columns: a search of them beats a tree's nodes.
+    std::vector<Field> m_fields;
 };
 
 typedef std::vector<SqliteRow> SqliteRows;
@@ -66,6 +77,12 @@ public:
     // statement stays prepared on the connection (until closeDB) and the
     // values are bound as text to its ?1, ?2, ...
     SqliteRows execPrepared(const std::string& sql, const std::vector<std::string>& values);
+    // A prepared statement run once per set of values, all in one
+    // transaction (or in one the caller has open), with the connection held
+    // throughout so that no other thread's statement lands in between; on an
+    // error nothing of it stays (in a transaction of its own).
+    void execPreparedEach(const std::string& sql,
+                          const std::vector<std::vector<std::string>>& valueSets);
     // First column of the first row; 0 when there is no row.
     std::int64_t execScalar(const std::string& sql);
     bool TableExists(const std::string& table, const std::string& schema = "");
@@ -74,17 +91,26 @@ public:
     // Poco::Mutex is recursive (FastMutex is the plain one).
     Poco::Mutex& mutex() { return m_mutex; }
 
+    // Moves on after every statement run through this object that may have
+    // written (and at open and close), never before it ends: a value read
+    // before a query and found again afterwards means the query's rows are
+    // still what the database holds, as far as this connection knows.
+    std::uint64_t changeCount() const { return m_changes.load(std::memory_order_acquire); }
+
 protected:
     sqlite3* handle() const { return m_db; }
     Poco::Mutex m_mutex;
 
 private:
     void requireOpen() const;
+    sqlite3_stmt* preparedLocked(const std::string& sql);
+    void noteChange() { m_changes.fetch_add(1, std::memory_order_acq_rel); }
 
     sqlite3* m_db = nullptr;
     std::string m_path;
     // Guarded by the connection's own mutex.
     std::map<std::string, sqlite3_stmt*> m_prepared;
+    std::atomic<std::uint64_t> m_changes{0};
 };
 
 }  // namespace Misc

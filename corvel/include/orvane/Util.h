@@ -43,6 +43,9 @@ bool isPathWithin(const std::string& path, const std::string& base);
 // land). A link inside base that leads out of it, a dangling link and a path
 // holding a NUL byte are not within base; a link that stays inside is.
 bool isPathWithinResolved(const std::string& path, const std::string& base);
+// isPathWithinResolved(path, base) && isAllowedPath(path, false, true), with
+// the path's links resolved once for both (the check of every share request).
+bool isAllowedPathWithin(const std::string& path, const std::string& base);
 // True when a "/"-separated component of path is "." or "..".
 bool hasDotComponent(const std::string& path);
 // True when a component of path below base starts with "." (a hidden entry:

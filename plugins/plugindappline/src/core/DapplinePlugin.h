@@ -126,6 +126,11 @@ public:
     void sendChunkedFile(MessagePtr& msg, System::MessageDispatcher* dispatcher,
                          const std::string& filePath, const std::string& fileName,
                          std::uint64_t fileSize, int userId, bool deleteWhenSent);
+    // sendChunkedFile for a path the caller has just found allowed
+    // (Util::isAllowedFile and isAllowedPath, as sendChunkedFile judges it).
+    void sendAllowedFile(MessagePtr& msg, System::MessageDispatcher* dispatcher,
+                         const std::string& filePath, const std::string& fileName,
+                         std::uint64_t fileSize, int userId, bool deleteWhenSent);
     void onGetFile(const void* sender, MessagePtr& msg);
     void onDownloadFile(const void* sender, MessagePtr& msg);
     void onSendFileComplete(const void* sender, MessagePtr& msg);

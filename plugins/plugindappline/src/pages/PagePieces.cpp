@@ -317,6 +317,8 @@ std::vector<FolderEntry> allowedEntries(const std::string& folder) {
     const Util::FolderScreen screen(folder, folder);
     const int dirFd = ::dirfd(dir);
     std::vector<FolderEntry> entries;
+    // Room for the helper's half too: growing would copy every entry.
+    entries.reserve(names.size());
     std::vector<FolderEntry> second;
     const std::size_t half = names.size() / 2;
     std::thread helper;
@@ -353,9 +355,13 @@ std::vector<FolderEntry> allowedEntries(const std::string& folder) {
 
 FolderListing listFolder(const std::string& folder) {
     FolderListing listing;
-    for (FolderEntry& entry : allowedEntries(folder)) {
+    std::vector<FolderEntry> entries = allowedEntries(folder);
+    // An entry's move may throw (its time's does not say it cannot), so a
+    // growing vector would copy every name it holds each time it grows.
+    listing.files.reserve(entries.size());
+    for (FolderEntry& entry : entries) {
         if (entry.isDirectory) {
-            listing.folders.insert(entry.name);
+            listing.folders.insert(std::move(entry.name));
             continue;
         }
         if (isMusicExtension(extensionOf(entry.name)))

@@ -2,11 +2,11 @@
 // folder pages, single files, gallery images and folder zips. Runs on the
 // deferred workers; each request reads the share afresh.
 #include <Poco/Exception.h>
-#include <Poco/File.h>
 #include <Poco/Logger.h>
 #include <Poco/Net/HTMLForm.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Path.h>
+#include <sys/stat.h>
 
 #include "core/Dappline.h"
 #include "core/DapplinePlugin.h"
@@ -100,16 +100,15 @@ void answerFolder(DapplinePlugin& plugin, MessagePtr& msg, const Poco::Net::HTML
     }
 }
 
-void answerFile(DapplinePlugin& plugin, MessagePtr& msg, const ShareRequest& req) {
-    const std::uint64_t size = Poco::File(req.path).getSize();
-    // The sender refuses what the host's filters refuse, without a word; such
-    // a file was not downloaded and gets no history entry.
-    const bool sendable =
-        Util::isAllowedFile(req.path) && Util::isAllowedPath(req.path, false, true);
-    plugin.sendChunkedFile(msg, plugin.dispatcher(), req.path, Poco::Path(req.path).getFileName(),
+void answerFile(DapplinePlugin& plugin, MessagePtr& msg, const ShareRequest& req,
+                std::uint64_t size) {
+    // What the host's filters refuse gets no answer; such a file was not
+    // downloaded and gets no history entry. Judged once for both.
+    if (!Util::isAllowedFile(req.path) || !Util::isAllowedPath(req.path, false, true))
+        return;
+    plugin.sendAllowedFile(msg, plugin.dispatcher(), req.path, Poco::Path(req.path).getFileName(),
                            size, req.userId, false);
-    if (sendable)
-        addHistoryEntry(*plugin.database(), req, static_cast<std::int64_t>(size));
+    addHistoryEntry(*plugin.database(), req, static_cast<std::int64_t>(size));
 }
 
 // Address, share, expiry and visitor; false once the request is answered.
@@ -141,8 +140,7 @@ bool resolveShare(DapplinePlugin& plugin, MessagePtr& msg, ShareRequest& req) {
     // its presence away. A guest who may write reaches hidden entries by
     // their address, as WebDAV clients read back the metadata files they
     // keep; no page ever lists them.
-    if (!Util::isPathWithinResolved(req.path, req.share->shareLocation) ||
-        !Util::isAllowedPath(req.path, false, true) ||
+    if (!Util::isAllowedPathWithin(req.path, req.share->shareLocation) ||
         (!req.writeAccess && Util::isHiddenBelow(req.path, req.share->shareLocation))) {
         plugin.sendSyncHTTPResponse(msg, plugin.getErrorHTML(""), 404);
         return false;
@@ -178,16 +176,17 @@ void handleShareRequest(DapplinePlugin& plugin, const void* sender, MessagePtr& 
             return;
         }
     }
-    Poco::File target(req.path);
-    if (!target.exists()) {
+    // One look at the target for its being there, its kind and its size.
+    struct stat target;
+    if (::stat(req.path.c_str(), &target) != 0) {
         plugin.sendSyncHTTPResponse(msg, plugin.getErrorHTML(""), 404);
-    } else if (target.isDirectory()) {
+    } else if (S_ISDIR(target.st_mode)) {
         answerFolder(plugin, msg, form, req);
     } else if (form.has("viewsize") || form.has("thumbsize")) {
         plugin.sendImageReply(msg, req.path, form, req.share->shareId, req.share->thumbSize,
                               req.share->viewSize, req.userId);
     } else {
-        answerFile(plugin, msg, req);
+        answerFile(plugin, msg, req, static_cast<std::uint64_t>(target.st_size));
     }
 }
 

@@ -20,6 +20,7 @@
 #include "orvane/SqliteDB.h"
 #include "store/DapplineHistory.h"
 #include "store/HistoryWriter.h"
+#include "store/ShareCache.h"
 
 namespace Orvane {
 namespace Dappline {
@@ -105,6 +106,7 @@ private:
     DapplinePtr firstShare(const std::string& sql, const std::string& value);
 
     HistoryWriter m_history;
+    ShareCache m_sharesByName;
 };
 
 }  // namespace Dappline

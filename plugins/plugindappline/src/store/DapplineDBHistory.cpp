@@ -24,7 +24,7 @@ const std::int64_t ROWS_PER_DELETE = 10000;
 
 const char* const INSERT_HISTORY =
     "insert into HISTORY (SHAREID, SHARELOCATION, DATE, FILESIZE, USERID, USERNAME, ISUPLOAD) "
-    "values ";
+    "values (?1, ?2, ?3, ?4, ?5, ?6, ?7);";
 // The owner's page reads newest first, of all shares or one, of one kind or
 // both; the prune removes the oldest.
 const char* const HISTORY_INDEXES[] = {
@@ -36,11 +36,14 @@ Poco::Logger& logger() {
     return Poco::Logger::get("Dappline");
 }
 
-std::string valuesOf(const DapplineHistory& entry) {
-    return Misc::SqliteDB::format("('%d', '%q', '%q', '%lld', '%d', '%q', '%d')", entry.shareId,
-                                  entry.location.c_str(), entry.date.c_str(),
-                                  static_cast<long long>(entry.fileSize), entry.userId,
-                                  entry.userName.c_str(), entry.isUpload ? 1 : 0);
+// The row's values as the text literals they always were stored from: the
+// columns' types turn the numbers into integers alike, and a text ends at a
+// NUL as it did in a formatted statement.
+std::vector<std::string> valuesOf(const DapplineHistory& entry) {
+    return {std::to_string(entry.shareId),   std::string(entry.location.c_str()),
+            std::string(entry.date.c_str()), std::to_string(entry.fileSize),
+            std::to_string(entry.userId),    std::string(entry.userName.c_str()),
+            entry.isUpload ? "1" : "0"};
 }
 
 std::string daysAgo(int days) {
@@ -79,16 +82,18 @@ void DapplineDB::closeDB() {
     Misc::SqliteDB::closeDB();
 }
 
-// One statement per thousand rows: each is a transaction of its own, and
-// none can be joined by another thread's statement half way.
+// One transaction per thousand rows, none joined by another thread's
+// statement half way; the insert stays prepared rather than a statement of
+// a thousand rows being compiled each second.
 bool DapplineDB::writeHistoryRows(const std::vector<DapplineHistory>& rows) {
     try {
+        std::vector<std::vector<std::string>> values;
         for (std::size_t first = 0; first < rows.size(); first += ROWS_PER_INSERT) {
-            std::string sql = INSERT_HISTORY;
             const std::size_t end = std::min(rows.size(), first + ROWS_PER_INSERT);
+            values.clear();
             for (std::size_t i = first; i < end; ++i)
-                sql += (i == first ? "" : ", ") + valuesOf(rows[i]);
-            execDML(sql + ";");
+                values.push_back(valuesOf(rows[i]));
+            execPreparedEach(INSERT_HISTORY, values);
         }
         return true;
     } catch (const SqliteException& e) {

@@ -135,8 +135,16 @@ DapplinePtr DapplineDB::getShareByLocation(const std::string& location) {
     return firstShare("select * FROM SHARE WHERE SHARELOCATION=?1;", location);
 }
 
+// Every visitor's request looks its share up by name: the row read last is
+// used again until anything at all is written through this connection.
 DapplinePtr DapplineDB::getShareByName(const std::string& name) {
-    return firstShare("select * FROM SHARE WHERE SHARENAME=?1;", name);
+    const std::uint64_t before = changeCount();
+    if (DapplinePtr kept = m_sharesByName.find(name, before))
+        return kept;
+    DapplinePtr share = firstShare("select * FROM SHARE WHERE SHARENAME=?1;", name);
+    if (share)
+        m_sharesByName.keep(name, before, *share);
+    return share;
 }
 
 std::int64_t DapplineDB::getShareSizeLimit(const std::string& name) {

@@ -74,6 +74,12 @@ void DapplinePlugin::sendChunkedFile(MessagePtr& msg, System::MessageDispatcher*
                                      std::uint64_t fileSize, int userId, bool deleteWhenSent) {
     if (!Util::isAllowedFile(filePath) || !Util::isAllowedPath(filePath, false, true))
         return;
+    sendAllowedFile(msg, dispatcher, filePath, fileName, fileSize, userId, deleteWhenSent);
+}
+
+void DapplinePlugin::sendAllowedFile(MessagePtr& msg, System::MessageDispatcher* dispatcher,
+                                     const std::string& filePath, const std::string& fileName,
+                                     std::uint64_t fileSize, int userId, bool deleteWhenSent) {
     MessagePtr reply = syncAnswer(msg);
     reply->sender = m_name;
     const std::string contentType = Util::HTTP::getHTTPContentType(filePath);
