@@ -8,6 +8,7 @@
 #include <Poco/File.h>
 
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "HostProcess.h"
@@ -188,6 +189,25 @@ TEST_F(Front, SilentRefusalOnTheDeferredWorkerIs403) {
 TEST_F(Front, PassedOnOrUnansweredRequestsEndIn504) {
     EXPECT_EQ(504, client().get("/app/standin/forward").status);
     EXPECT_EQ(504, client().get("/app/standin/silent").status);
+    EXPECT_EQ(0u, m_pending.size());
+}
+
+TEST_F(Front, StoppingLetsGoOfARequestStillWaitingForItsReply) {
+    m_context->replyTimeout = std::chrono::seconds(30);
+    int status = -1;
+    std::thread waiting([&] {
+        try {
+            status = client().get("/app/standin/silent").status;
+        } catch (const Poco::Exception&) {
+            status = 0;  // closed without an answer
+        }
+    });
+    for (int i = 0; i < 500 && m_standIn->received().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(1u, m_standIn->received().size());
+    m_front->stop();
+    waiting.join();
+    EXPECT_NE(200, status);
     EXPECT_EQ(0u, m_pending.size());
 }
 
