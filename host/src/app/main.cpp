@@ -1,7 +1,9 @@
 // orvane-host: parses the command line, weighs the settings' sources and runs
 // the chosen command.
 #include <Poco/Exception.h>
+#include <malloc.h>
 
+#include <cstdlib>
 #include <iostream>
 
 #include "app/CommandLine.h"
@@ -29,9 +31,22 @@ int runCommand(HostOptions& options) {
     return app.serve();
 }
 
+// Each of the host's many threads would get a malloc arena of its own that
+// keeps what a large page once took, and glibc raises its mapping threshold
+// after each large free so that later pages stay on the heap: the memory of
+// a few big folder pages then stays with the process. Two arenas and a fixed
+// threshold return them; the environment's own settings win.
+void tuneAllocator() {
+    if (!std::getenv("MALLOC_ARENA_MAX"))
+        ::mallopt(M_ARENA_MAX, 2);
+    if (!std::getenv("MALLOC_MMAP_THRESHOLD_"))
+        ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    tuneAllocator();
     HostOptions options;
     try {
         options = CommandLine::parse(argc, argv);
