@@ -14,11 +14,12 @@
 
 #include "bridge/RequestTranslator.h"
 #include "front/FrontContext.h"
+#include "net/QuickHandler.h"
 
 namespace Orvane {
 namespace Host {
 
-class PluginRequestHandler : public Poco::Net::HTTPRequestHandler {
+class PluginRequestHandler : public Poco::Net::HTTPRequestHandler, public QuickHandler {
 public:
     PluginRequestHandler(FrontContext& context, const RequestParts& parts);
 

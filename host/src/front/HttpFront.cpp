@@ -111,11 +111,12 @@ void HttpFront::start(int threads) {
     m_pool->start(threads, [exchange](std::unique_ptr<Connection> connection) {
         exchange->serve(std::move(connection));
     });
-    WorkerPool* pool = m_pool.get();
     PendingReplies* pending = &m_context.pending;
     // Answers left for later have their deadline checked once a second.
     m_listener->start(
-        [pool](std::unique_ptr<Connection> connection) { pool->submit(std::move(connection)); },
+        [exchange](std::unique_ptr<Connection> connection) {
+            exchange->dispatch(std::move(connection));
+        },
         [pending] { pending->expire(); });
 }
 

@@ -3,7 +3,10 @@
 #include <Poco/Logger.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 
+#include <cctype>
+
 #include "front/HttpErrors.h"
+#include "net/QuickHandler.h"
 #include "net/message/HttpsRedirect.h"
 #include "net/message/ServerRequest.h"
 #include "net/message/ServerResponse.h"
@@ -78,6 +81,7 @@ public:
     ServerResponse response;
     std::unique_ptr<ProxiedSlot> slot;
     bool answered = false;  // by the exchange itself, before any handler
+    bool quick = false;     // begun on the listener's thread
     std::atomic<int> toGo{2};
     std::function<void()> write;
     bool small = false;
@@ -105,13 +109,60 @@ void Exchange::serve(std::unique_ptr<Connection> connection) {
                 m_setup.pool->leave(connection.get());
             return;
         }
-        if (!begin(step))
+        if (begin(step) != Began::Answered)
             return;  // its answer comes later, and ends it
         connection = end(*step);
     }
 }
 
-bool Exchange::begin(const StepPtr& step) {
+void Exchange::dispatch(std::unique_ptr<Connection> connection) {
+    if (!quickCandidate(*connection)) {
+        m_setup.pool->submit(std::move(connection));
+        return;
+    }
+    if (!m_setup.pool->enter(connection.get()))
+        return;  // stopping: closed here
+    Connection* raw = connection.get();
+    StepPtr step;
+    try {
+        step = std::make_shared<Step>(*this, std::move(connection));
+    } catch (...) {
+        m_setup.pool->leave(raw);
+        return;
+    }
+    // The listener never waits for a client: what it writes itself (a
+    // refusal) leaves at once or the connection goes.
+    step->quick = true;
+    step->io.setStall(std::chrono::seconds(0));
+    if (begin(step) != Began::Answered)
+        return;
+    std::unique_ptr<Connection> next = end(*step);
+    if (next) {
+        m_setup.pool->leave(next.get());
+        m_setup.pool->submit(std::move(next));
+    }
+}
+
+bool Exchange::quickCandidate(Connection& connection) {
+    if (connection.kind() == Connection::Kind::Redirect || connection.plainOnTlsPort)
+        return false;
+    const std::size_t length = connection.headLength();
+    std::string head(connection.bufferedData(), length);
+    if (head.compare(0, 9, "GET /app/") != 0 && head.compare(0, 10, "HEAD /app/") != 0)
+        return false;
+    for (char& c : head)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // A body to read, a continue to send, or a guest's session (looked up
+    // in the guests' database) needs a worker.
+    for (const char* needs :
+         {"\ncontent-length:", "\ntransfer-encoding:", "\nexpect:", "orvane_guest="}) {
+        if (head.find(needs) != std::string::npos)
+            return false;
+    }
+    return true;
+}
+
+Exchange::Began Exchange::begin(const StepPtr& step) {
     Step& s = *step;
     Connection& connection = *s.connection;
     s.answered = true;
@@ -119,27 +170,60 @@ bool Exchange::begin(const StepPtr& step) {
         s.request.parse(connection.takeHead());
     } catch (const Poco::Exception& e) {
         Poco::Logger::get("HttpFront").debug("Unreadable request: " + e.displayText());
-        return answerOnly(s.response, HTTPResponse::HTTP_BAD_REQUEST,
-                          "The request could not be read.");
+        answerOnly(s.response, HTTPResponse::HTTP_BAD_REQUEST, "The request could not be read.");
+        return Began::Answered;
     }
     s.request.setOrigin(
         m_setup.proxies->resolve(connection.peer(), connection.ssl() != nullptr, s.request));
     s.response.prepare(!m_setup.stopping->load() && !connection.plainOnTlsPort);
     s.slot.reset(new ProxiedSlot(*m_setup.caps, s.request.origin(), connection));
     if (!s.slot->held()) {
-        return answerOnly(s.response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
-                          "Too many connections from your address.");
+        answerOnly(s.response, HTTPResponse::HTTP_TOO_MANY_REQUESTS,
+                   "Too many connections from your address.");
+        return Began::Answered;
     }
     s.answered = false;
+    Poco::Net::HTTPRequestHandler* handler = nullptr;
+    try {
+        handler = handlerFor(s.request, connection);
+    } catch (const std::exception& e) {
+        Poco::Logger::get("HttpFront")
+            .warning("Request " + s.request.getURI() + " failed: " + e.what());
+    }
+    if (s.quick && handler && !dynamic_cast<QuickHandler*>(handler)) {
+        // Not one for the listener: a worker runs it.
+        StepPtr held = step;
+        std::shared_ptr<Poco::Net::HTTPRequestHandler> owned(handler);
+        s.quick = false;
+        s.io.setStall(std::chrono::seconds(m_setup.limits->sendStallSeconds));
+        m_setup.pool->post([this, held, owned] {
+            if (runHandler(held, owned.get()) == Began::Answered) {
+                std::unique_ptr<Connection> next = end(*held);
+                if (next)
+                    serve(std::move(next));
+            }
+        });
+        return Began::HandedOver;
+    }
+    std::unique_ptr<Poco::Net::HTTPRequestHandler> owned(handler);
+    return runHandler(step, handler);
+}
+
+Exchange::Began Exchange::runHandler(const StepPtr& step, Poco::Net::HTTPRequestHandler* handler) {
+    Step& s = *step;
     offerParking(step);
-    run(s.request, s.response, connection);
+    run(s.request, s.response, *s.connection, handler);
     if (!s.response.parked())
-        return true;
+        return Began::Answered;
     if (--s.toGo > 0)
-        return false;
-    // The answer was ready before the handler's thread left it: written here.
+        return Began::Parked;
+    // The answer was ready before the handler's thread left it.
+    if (s.quick) {
+        resume(step);  // the listener writes no answer of a plug-in
+        return Began::Parked;
+    }
     writeParked(s);
-    return true;
+    return Began::Answered;
 }
 
 void Exchange::offerParking(const StepPtr& step) {
@@ -164,6 +248,7 @@ void Exchange::resume(const StepPtr& step) {
         return;
     }
     StepPtr held = step;
+    held->io.setStall(std::chrono::seconds(m_setup.limits->sendStallSeconds));
     m_setup.pool->post([this, held] { complete(held); });
 }
 
@@ -227,9 +312,9 @@ bool Exchange::answerOnly(ServerResponse& response, int status, const std::strin
     return true;
 }
 
-void Exchange::run(ServerRequest& request, ServerResponse& response, Connection& connection) {
+void Exchange::run(ServerRequest& request, ServerResponse& response, Connection& connection,
+                   Poco::Net::HTTPRequestHandler* handler) {
     try {
-        std::unique_ptr<Poco::Net::HTTPRequestHandler> handler(handlerFor(request, connection));
         if (handler)
             handler->handleRequest(request, response);
     } catch (const std::exception& e) {

@@ -54,6 +54,10 @@ public:
 
     // Serves every request whose header is at hand, on a worker of the pool.
     void serve(std::unique_ptr<Connection> connection);
+    // On the listener's thread: a request that only posts to a plug-in and
+    // parks its answer (a GET or HEAD without a body, for a QuickHandler)
+    // is started right here; any other goes to a worker.
+    void dispatch(std::unique_ptr<Connection> connection);
     // Until no request is left: one whose answer was left for later may
     // still be ending on another thread after the pool has stopped.
     void waitIdle();
@@ -62,13 +66,18 @@ private:
     class Step;
     typedef std::shared_ptr<Step> StepPtr;
 
-    // False when the handler left its answer for later.
-    bool begin(const StepPtr& step);
+    enum class Began { Answered, Parked, HandedOver };
+
+    Began begin(const StepPtr& step);
+    // The rest of begin() once a handler is chosen.
+    Began runHandler(const StepPtr& step, Poco::Net::HTTPRequestHandler* handler);
+    static bool quickCandidate(Connection& connection);
     // Ends the answer; the connection when its next request is at hand,
     // else it is given back (or closed) and null.
     std::unique_ptr<Connection> end(Step& step);
     bool answerOnly(ServerResponse& response, int status, const std::string& detail);
-    void run(ServerRequest& request, ServerResponse& response, Connection& connection);
+    void run(ServerRequest& request, ServerResponse& response, Connection& connection,
+             Poco::Net::HTTPRequestHandler* handler);
     Poco::Net::HTTPRequestHandler* handlerFor(ServerRequest& request, Connection& connection);
     void offerParking(const StepPtr& step);
     void resume(const StepPtr& step);

@@ -37,6 +37,14 @@ bool WorkerPool::post(Task task) {
     return true;
 }
 
+bool WorkerPool::enter(Connection* connection) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping)
+        return false;
+    m_busy.insert(connection);
+    return true;
+}
+
 void WorkerPool::leave(Connection* connection) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_busy.erase(connection) && m_busy.empty())

@@ -32,6 +32,9 @@ public:
     void submit(std::unique_ptr<Connection> connection);
     // False when the pool is stopping: the task is dropped.
     bool post(Task task);
+    // A connection served outside the pool's threads enters the service;
+    // false when the pool is stopping.
+    bool enter(Connection* connection);
     // A connection leaves the service: given back, or closed.
     void leave(Connection* connection);
     // Takes no more work, cuts the connections in service, runs
