@@ -117,6 +117,7 @@ throughput() {
 # disturbs less than the rate. rps URL CONNECTIONS PIDS...
 rps() {
   local url=$1 conns=$2 before after out; shift 2
+  settle "$@"
   before=$(cpu_ticks "$@")
   out=$(wrk -t2 -c"$conns" -d10s --timeout 30s "$url")
   after=$(cpu_ticks "$@")
@@ -124,6 +125,20 @@ rps() {
     / requests in / { n = $1 }
     /Requests\/sec:/ { r = $2 }
     END { printf "%.1f %.0f", r, (n > 0 ? (b - a) / hz / n * 1e6 : 0) }' <<<"$out"
+}
+
+# Waits (at most 30 s) until the processes have been idle for a second:
+# the gallery's first thumbnail starts background work in the host whose
+# CPU time would otherwise be counted against the next row's requests.
+settle() {
+  local last now
+  last=$(cpu_ticks "$@")
+  for _ in $(seq 1 30); do
+    sleep 1
+    now=$(cpu_ticks "$@")
+    [ "$((now - last))" -le 2 ] && return 0
+    last=$now
+  done
 }
 
 # Clock ticks used so far by the given processes and their children.
