@@ -244,7 +244,9 @@ async function ownerPublishesAndManagesAShare(session, host, root) {
   await session.shoot(page, 'owner-public-warning', false);
   await page.click('#confirm button[value=cancel]');
   await page.waitForSelector('#confirm[open]', { state: 'detached' });
-  assert.equal(await page.locator('.panel input.public-switch').isChecked(), false);
+  // The dialog loses [open] before its close event turns the switch back.
+  await poll('the public switch back off', async () =>
+    !(await page.locator('.panel input.public-switch').isChecked()));
   await session.shoot(page, 'owner-access');
   const users = await host.owner('getusersforshare', { query: `shareid=${await share.getAttribute('data-share-id')}` });
   assert.match(users, /<username>console-guest<\/username><read>1<\/read><write>1<\/write>/);
