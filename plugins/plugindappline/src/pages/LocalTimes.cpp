@@ -3,6 +3,7 @@
 #include <Poco/Timestamp.h>
 #include <Poco/Timezone.h>
 
+#include "orvane/CivilDate.h"
 #include "orvane/Util.h"
 
 namespace Orvane {
@@ -18,12 +19,7 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 }
 
 void appendDigits(std::string& out, unsigned value, int width) {
-    char buf[8];
-    for (int i = width - 1; i >= 0; --i) {
-        buf[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    }
-    out.append(buf, static_cast<std::size_t>(width));
+    Util::CivilDate::appendDigits(out, value, width);
 }
 
 }  // namespace
@@ -52,23 +48,14 @@ void LocalTimes::append(std::string& out, std::time_t utc) {
         out += Util::localNiceTimeStrFromUTCTime(Poco::Timestamp::fromEpochTime(utc));
         return;
     }
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
     const std::int64_t days = floorDiv(local, DAY);
     const std::int64_t seconds = local - days * DAY;
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = floorDiv(z, 146097);
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const unsigned dayOfMonth = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
-    const unsigned month = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-    const unsigned year = static_cast<unsigned>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-    appendDigits(out, year, 4);
+    const Util::CivilDate date = Util::CivilDate::fromDays(days);
+    appendDigits(out, static_cast<unsigned>(date.year), 4);
     out += '-';
-    appendDigits(out, month, 2);
+    appendDigits(out, date.month, 2);
     out += '-';
-    appendDigits(out, dayOfMonth, 2);
+    appendDigits(out, date.day, 2);
     out += ' ';
     appendDigits(out, static_cast<unsigned>(seconds / 3600), 2);
     out += ':';
