@@ -41,11 +41,7 @@ http {
   access_log off;
   sendfile on;
   tcp_nopush on;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
+$(nginx_temp_paths)
   types { application/octet-stream bin; text/plain txt; }
   ssl_protocols TLSv1.2 TLSv1.3;
   server {

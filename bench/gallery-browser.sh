@@ -108,11 +108,7 @@ http {
   access_log off;
   sendfile on;
   tcp_nopush on;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
+$(nginx_temp_paths)
   types {
     text/html html; text/css css; application/javascript js;
     image/jpeg jpg; image/png png; image/gif gif; image/svg+xml svg;

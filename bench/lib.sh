@@ -43,6 +43,15 @@ least() { printf '%s\n' "$@" | sort -g | head -n 1; }
 profile="$work/profile"
 host_port="" host_url="" owner_token=""
 
+# nginx's temporary folders, all below $work/nginx: the lines of an http
+# block, for a configuration written by the benchmark.
+nginx_temp_paths() {
+  local n="$work/nginx" what
+  for what in client_body proxy fastcgi uwsgi scgi; do
+    printf '  %s_temp_path %s/%s;\n' "$what" "$n" "${what#client_}"
+  done
+}
+
 # Adds a guest through the host's command line (before start_host); prints
 # the guest's id.
 add_guest() {

@@ -36,11 +36,7 @@ events { worker_connections 1024; }
 http {
   access_log off;
   client_max_body_size 0;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
+$(nginx_temp_paths)
   server {
     listen 127.0.0.1:$port;
     root $ngx_root;
