@@ -3,7 +3,9 @@
 #include <Poco/Logger.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 
+#include <algorithm>
 #include <cctype>
+#include <string_view>
 
 #include "front/HttpErrors.h"
 #include "net/QuickHandler.h"
@@ -134,29 +136,25 @@ void Exchange::dispatch(std::unique_ptr<Connection> connection) {
     // refusal) leaves at once or the connection goes.
     step->quick = true;
     step->io.setStall(std::chrono::seconds(0));
-    if (begin(step) != Began::Answered)
-        return;
-    std::unique_ptr<Connection> next = end(*step);
-    if (next) {
-        m_setup.pool->leave(next.get());
-        m_setup.pool->submit(std::move(next));
-    }
+    if (begin(step) == Began::Answered)
+        toWorker(end(*step));
 }
 
 bool Exchange::quickCandidate(Connection& connection) {
     if (connection.kind() == Connection::Kind::Redirect || connection.plainOnTlsPort)
         return false;
-    const std::size_t length = connection.headLength();
-    std::string head(connection.bufferedData(), length);
+    const std::string_view head(connection.bufferedData(), connection.headLength());
     if (head.compare(0, 9, "GET /app/") != 0 && head.compare(0, 10, "HEAD /app/") != 0)
         return false;
-    for (char& c : head)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     // A body to read, a continue to send, or a guest's session (looked up
     // in the guests' database) needs a worker.
-    for (const char* needs :
+    for (std::string_view needs :
          {"\ncontent-length:", "\ntransfer-encoding:", "\nexpect:", "orvane_guest="}) {
-        if (head.find(needs) != std::string::npos)
+        const auto found = std::search(
+            head.begin(), head.end(), needs.begin(), needs.end(), [](char a, char lower) {
+                return std::tolower(static_cast<unsigned char>(a)) == lower;
+            });
+        if (found != head.end())
             return false;
     }
     return true;
@@ -254,14 +252,16 @@ void Exchange::resume(const StepPtr& step) {
 
 void Exchange::complete(const StepPtr& step) {
     writeParked(*step);
-    std::unique_ptr<Connection> next = end(*step);
-    if (next) {
-        // A request that came along behind is served by a worker, whose
-        // thread may wait for its body.
-        Connection* raw = next.get();
-        m_setup.pool->leave(raw);
-        m_setup.pool->submit(std::move(next));
-    }
+    toWorker(end(*step));
+}
+
+void Exchange::toWorker(std::unique_ptr<Connection> next) {
+    // A request that came along behind is served by a worker, whose thread
+    // may wait for its body.
+    if (!next)
+        return;
+    m_setup.pool->leave(next.get());
+    m_setup.pool->submit(std::move(next));
 }
 
 void Exchange::writeParked(Step& step) {

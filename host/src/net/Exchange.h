@@ -82,6 +82,8 @@ private:
     void offerParking(const StepPtr& step);
     void resume(const StepPtr& step);
     void complete(const StepPtr& step);
+    // A connection whose next request is already read (or null).
+    void toWorker(std::unique_ptr<Connection> next);
     static void writeParked(Step& step);
 
     Setup m_setup;

@@ -40,13 +40,12 @@ void WebDAVFolderMembers::read(bool withHidden) {
             throw Poco::RuntimeException("too many names in " + m_folder);
         const Entry e{static_cast<std::uint32_t>(m_names.size()),
                       static_cast<std::uint32_t>(name.size())};
-        m_names.append(name.data(), name.size());
-        m_entries.append(&e, sizeof(e));
-        ++m_count;
+        m_names += name;
+        m_entries.push_back(e);
     }
     // The paths share the folder's part: their order is their names'.
     const char* names = m_names.data();
-    std::sort(entries(), entries() + m_count, [names](const Entry& a, const Entry& b) {
+    std::sort(m_entries.begin(), m_entries.end(), [names](const Entry& a, const Entry& b) {
         return std::string_view(names + a.start, a.length) <
                std::string_view(names + b.start, b.length);
     });
@@ -55,8 +54,8 @@ void WebDAVFolderMembers::read(bool withHidden) {
 // One lstat per member (a link's target is stat'ed too), looked up by name
 // in the open folder.
 bool WebDAVFolderMembers::next(Member& member) {
-    while (m_next < m_count) {
-        const Entry& entry = entries()[m_next++];
+    while (m_next < m_entries.size()) {
+        const Entry& entry = m_entries[m_next++];
         member.name.assign(m_names.data() + entry.start, entry.length);
         struct stat st;
         bool isLink = false;
