@@ -103,8 +103,10 @@ void answerFolder(DapplinePlugin& plugin, MessagePtr& msg, const Poco::Net::HTML
 void answerFile(DapplinePlugin& plugin, MessagePtr& msg, const ShareRequest& req,
                 std::uint64_t size) {
     // What the host's filters refuse gets no answer; such a file was not
-    // downloaded and gets no history entry. Judged once for both.
-    if (!Util::isAllowedFile(req.path) || !Util::isAllowedPath(req.path, false, true))
+    // downloaded and gets no history entry. Its path passed isAllowedPath
+    // in resolveShare (within isAllowedPathWithin): only the file's own
+    // filter is left.
+    if (!Util::isAllowedFile(req.path))
         return;
     plugin.sendAllowedFile(msg, plugin.dispatcher(), req.path, Poco::Path(req.path).getFileName(),
                            size, req.userId, false);
