@@ -145,6 +145,62 @@ TEST(CorvelPathUtil, AllowedPathRefusesTheProfileAndLinksIntoIt) {
     EXPECT_FALSE(isAllowedPath(share + "/sys-link/self", false, false));
 }
 
+// Every share request asks the two checks in one: it must answer exactly as
+// they did together, on the lexical and the resolved form alike.
+TEST(CorvelPathUtil, AllowedPathWithinAnswersAsBothChecks) {
+    ProfileScope profile;
+    const TempDir& temp = profile.temp();
+    const std::string top = temp.path();
+    temp.mkdir("real/share/sub");
+    temp.write("real/share/plain.txt", "x");
+    temp.write("outside.txt", "x");
+    temp.write("profile/owner.token", "x");
+    ASSERT_EQ(0, ::symlink((top + "/real").c_str(), (top + "/via").c_str()));
+    const std::string share = top + "/via/share";
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {share + "/inner", "sub"},
+        {share + "/out", top + "/outside.txt"},
+        {share + "/dangling", "/nowhere/at/all"},
+        {share + "/to-profile", profile.dir()},
+        {share + "/to-proc", "/proc/self"},
+        {profile.dir() + "/way-out", top + "/outside.txt"},
+    };
+    for (const auto& link : links)
+        ASSERT_EQ(0, ::symlink(link.second.c_str(), link.first.c_str())) << link.first;
+
+    struct Case {
+        std::string path, base;
+        bool expected;
+    };
+    const std::vector<Case> cases = {
+        {share + "/plain.txt", share, true},
+        {share, share, true},
+        {share + "/", share, true},
+        {share + "/sub/../plain.txt", share, true},
+        {share + "/inner/not-made-yet", share, true},
+        {share + "/not-made-yet/deeper", share, true},
+        {share + "/../../outside.txt", share, false},
+        {share + "/out", share, false},
+        {share + "/dangling", share, false},
+        {share + "/to-profile/owner.token", share, false},
+        {top + "/real/share/plain.txt", share, false},
+        {"via/share/plain.txt", share, false},
+        {std::string("/tmp\0/x", 7), "/", false},
+        // Within the base however resolved, yet refused as a place.
+        {share + "/out", top, true},
+        {share + "/to-profile/owner.token", top, false},
+        {profile.dir() + "/way-out", top, false},
+        {share + "/to-proc", "/", false},
+        {"/proc/self", "/", false},
+    };
+    for (const Case& c : cases) {
+        const bool pair =
+            isPathWithinResolved(c.path, c.base) && isAllowedPath(c.path, false, true);
+        EXPECT_EQ(c.expected, pair) << c.path << " in " << c.base;
+        EXPECT_EQ(pair, isAllowedPathWithin(c.path, c.base)) << c.path << " in " << c.base;
+    }
+}
+
 TEST(CorvelPathUtil, AllowedFileOnlyRegularFilesAndFolders) {
     TempDir temp;
     const std::string file = temp.write("f.txt", "x");

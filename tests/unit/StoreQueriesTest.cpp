@@ -94,6 +94,11 @@ TEST_F(StoreQueriesTest, SharesReadBackWithAllFields) {
         EXPECT_EQ(1, read->allowPublicAccess);
         EXPECT_TRUE(read->allowEdit);
     }
+    // A lookup by name hands out a copy: what its caller changes stays there.
+    DapplinePtr changed = m_db.getShareByName("Mine's");
+    changed->viewMode = "MUSIC";
+    changed->shareSizeLimit = 1;
+    EXPECT_EQ("GALLERY", m_db.getShareByName("Mine's")->viewMode);
     EXPECT_EQ(5000000000LL, m_db.getShareSizeLimit("Mine's"));
     EXPECT_EQ(0, m_db.getShareSizeLimit("nothing"));
     EXPECT_FALSE(m_db.getShare(share.shareId + 1));
@@ -103,6 +108,9 @@ TEST_F(StoreQueriesTest, SharesReadBackWithAllFields) {
 TEST_F(StoreQueriesTest, UpdateShareRefusesTakenNameOrLocation) {
     Dappline a = add("A", "/data/a");
     Dappline b = add("B", "/data/b");
+    // Looked up by name before every write below, as visitors do: an update
+    // must not leave the old row served.
+    ASSERT_TRUE(m_db.getShareByName("B"));
     Dappline change = b;
     change.shareName = "A";
     EXPECT_FALSE(m_db.updateShare(change));
@@ -116,9 +124,12 @@ TEST_F(StoreQueriesTest, UpdateShareRefusesTakenNameOrLocation) {
     change.viewMode = "MUSIC";
     change.shareSizeLimit = 77;
     EXPECT_TRUE(m_db.updateShare(change)) << "keeping its own name and location";
+    EXPECT_EQ("MUSIC", m_db.getShareByName("B")->viewMode);
     change.shareName = "B2";
     change.shareLocation = "/data/b2";
     EXPECT_TRUE(m_db.updateShare(change));
+    EXPECT_FALSE(m_db.getShareByName("B"));
+    EXPECT_EQ("/data/b2", m_db.getShareByName("B2")->shareLocation);
     DapplinePtr read = m_db.getShare(b.shareId);
     EXPECT_EQ("B2", read->shareName);
     EXPECT_EQ("/data/b2", read->shareLocation);
@@ -132,8 +143,13 @@ TEST_F(StoreQueriesTest, DeleteShareTakesItsPermissions) {
     Dappline b = add("B", "/data/b");
     ASSERT_TRUE(m_db.addUserToShare(a.shareId, 1, 0));
     ASSERT_TRUE(m_db.addUserToShare(b.shareId, 1, 1));
+    ASSERT_TRUE(m_db.getShareByName("A"));
     EXPECT_TRUE(m_db.deleteShare(a.shareId));
     EXPECT_FALSE(m_db.getShare(a.shareId));
+    EXPECT_FALSE(m_db.getShareByName("A")) << "a deleted share is not served by name";
+    Dappline again = add("A", "/data/a-again");
+    ASSERT_TRUE(m_db.getShareByName("A"));
+    EXPECT_EQ(again.shareId, m_db.getShareByName("A")->shareId);
     EXPECT_EQ("1", count("PERMISSION"));
     std::list<int> ids;
     EXPECT_TRUE(m_db.getSharesForUser(1, ids));

@@ -115,6 +115,50 @@ TEST_F(StoreSqliteTest, ErrorsCarrySqliteMessage) {
     EXPECT_THROW(closed.execQuery("SELECT 1;"), SqliteException);
 }
 
+// Callers keep rows read while the count stays put (the plug-in's share
+// cache): a write that leaves it still serves them stale rows, a read that
+// moves it only costs a lookup.
+TEST_F(StoreSqliteTest, ChangeCountMovesOnWritesOnly) {
+    const char* const insert = "INSERT INTO T (NAME) VALUES (?1);";
+    db.execDML("INSERT INTO T (NAME) VALUES ('a');");
+    std::uint64_t seen = db.changeCount();
+    db.execQuery("SELECT * FROM T;");
+    db.execScalar("SELECT COUNT(*) FROM T;");
+    db.execPrepared("SELECT * FROM T WHERE NAME=?1;", {"a"});
+    EXPECT_EQ(seen, db.changeCount()) << "reads";
+
+    const auto moves = [&](const char* what) {
+        EXPECT_GT(db.changeCount(), seen) << what;
+        seen = db.changeCount();
+    };
+    db.execDML("UPDATE T SET SIZE=1;");
+    moves("execDML");
+    db.execPrepared(insert, {"b"});
+    moves("prepared insert");
+    db.execPrepared(insert, {"c"});
+    moves("the same prepared insert again");
+    db.execPreparedEach(insert, {{"d"}});
+    moves("execPreparedEach");
+    // The first statement is written before the second fails.
+    EXPECT_THROW(db.execDML("DELETE FROM T WHERE NAME='a'; INSERT INTO NOWHERE VALUES (1);"),
+                 SqliteException);
+    EXPECT_EQ(0, db.execScalar("SELECT COUNT(*) FROM T WHERE NAME='a';"));
+    moves("a failing execDML that wrote");
+}
+
+TEST_F(StoreSqliteTest, PreparedEachWritesAllSetsOrNone) {
+    const std::string insert = "INSERT INTO T (ID, NAME) VALUES (?1, ?2);";
+    EXPECT_THROW(db.execPreparedEach(insert, {{"1", "a"}, {"2", "b"}, {"1", "again"}}),
+                 SqliteException);
+    EXPECT_EQ(0, db.execScalar("SELECT COUNT(*) FROM T;")) << "the sets before the failing one";
+
+    db.execPreparedEach(insert, {{"1", "a"}, {"2", "it's"}, {"3", "c"}});
+    // Read on a connection of its own: the failed run must not have left a
+    // transaction open that keeps this one from being committed.
+    EXPECT_EQ(std::vector<std::vector<std::string>>({{"1", "a"}, {"2", "it's"}, {"3", "c"}}),
+              StoreTest::querySql(temp.path() + "/t.db", "SELECT ID, NAME FROM T ORDER BY ID;"));
+}
+
 // Each thread must get the id of its own insert, even with the others
 // inserting on the same connection at the same time.
 TEST_F(StoreSqliteTest, ConcurrentInsertsEachSeeTheirOwnRowId) {
